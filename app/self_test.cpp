@@ -1,0 +1,148 @@
+#include "app/self_test.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include <simdjson.h>
+
+#include "app/json_input.h"
+#include "core/matcher.h"
+
+namespace qk {
+
+namespace {
+
+using namespace simdjson;
+
+// Where in the document a problem was found, counted from 1 for people reading the message.
+struct Place {
+    std::size_t sequence = 0;
+    std::size_t key = 0;
+};
+
+std::string describePlace(const Place& place) {
+    if (place.sequence == 0) return "";
+    std::string text = "sequence " + std::to_string(place.sequence);
+    if (place.key != 0) text += ", key " + std::to_string(place.key);
+    return text + ": ";
+}
+
+class Failure {
+public:
+    std::string message;
+    bool failed() const { return !message.empty(); }
+    bool set(const Place& place, std::string_view what) {
+        message = describePlace(place) + std::string(what);
+        return false;
+    }
+    bool set(const Place& place, std::string_view what, error_code code) {
+        return set(place, std::string(what) + " (" + describeJsonError(code) + ")");
+    }
+};
+
+// Reads one key object into `name` and `at`. Members other than "key" and "at" are checked to be
+// well-formed JSON and otherwise ignored.
+bool readKey(ondemand::value value, const Place& place, std::string_view& name, double& at,
+             Failure& failure) {
+    ondemand::object object;
+    if (auto code = value.get_object().get(object))
+        return failure.set(place, "a key is not an object", code);
+    bool haveName = false, haveAt = false;
+    for (auto field : object) {
+        std::string_view member;
+        if (auto code = field.unescaped_key().get(member))
+            return failure.set(place, "malformed member name", code);
+        if (member == "key") {
+            if (haveName) return failure.set(place, "\"key\" appears twice");
+            if (auto code = field.value().get_string().get(name))
+                return failure.set(place, "\"key\" is not a string", code);
+            haveName = true;
+        } else if (member == "at") {
+            if (haveAt) return failure.set(place, "\"at\" appears twice");
+            if (auto code = field.value().get_double().get(at))
+                return failure.set(place, "\"at\" is not a usable number", code);
+            haveAt = true;
+        } else if (auto code = skipCheckedValue(field.value())) {
+            return failure.set(place, "malformed value of an ignored member", code);
+        }
+    }
+    if (!haveName) return failure.set(place, "the key object has no \"key\"");
+    if (!haveAt) return failure.set(place, "the key object has no \"at\"");
+    return true;
+}
+
+bool runSequence(ondemand::value value, Place& place, std::string& out, Failure& failure) {
+    ondemand::array keys;
+    if (auto code = value.get_array().get(keys))
+        return failure.set(place, "a sequence is not an array", code);
+    Matcher matcher; // every sequence starts idle
+    out += '[';
+    for (auto element : keys) {
+        ++place.key;
+        ondemand::value key;
+        if (auto code = element.get(key)) return failure.set(place, "malformed key", code);
+        std::string_view name;
+        double at = 0;
+        // The name is a view into the reader's buffer, valid until the next value is read.
+        if (!readKey(key, place, name, at, failure)) return false;
+        if (place.key > 1) out += ',';
+        out += static_cast<char>('0' + matcher.feed(name, at));
+    }
+    out += ']';
+    return true;
+}
+
+bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
+    ondemand::parser parser;
+    ondemand::document document;
+    Place place;
+    if (auto code = parser.iterate(json).get(document))
+        return failure.set(place, "not a JSON document", code);
+    ondemand::array sequences;
+    if (auto code = document.get_array().get(sequences))
+        return failure.set(place, "the top level is not an array of sequences", code);
+    out += '[';
+    for (auto element : sequences) {
+        ++place.sequence;
+        place.key = 0;
+        ondemand::value sequence;
+        if (auto code = element.get(sequence))
+            return failure.set(place, "malformed sequence", code);
+        if (place.sequence > 1) out += ',';
+        if (!runSequence(sequence, place, out, failure)) return false;
+    }
+    out += "]\n";
+    place = {};
+    if (!atEnd(document)) return failure.set(place, "unexpected content after the document");
+    return true;
+}
+
+} // namespace
+
+int selfTest(std::string& input, std::string& out, std::string& error) {
+    out.clear();
+    error.clear();
+    Failure failure;
+    if (!runDocument(padForJson(input), out, failure)) {
+        out.clear();
+        error = "qkscan: self-test input: " + failure.message + "\n";
+        return dataError;
+    }
+    return 0;
+}
+
+void runSelfTest() {
+    std::string input, out, error;
+    if (!readAll(stdin, input)) {
+        std::fputs("qkscan: self-test input: cannot read standard input\n", stderr);
+        std::exit(ioError);
+    }
+    const int status = selfTest(input, out, error);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fputs(error.c_str(), stderr);
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+} // namespace qk

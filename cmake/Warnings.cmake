@@ -1,0 +1,15 @@
+# Warnings for the project's own code; CI builds turn them into errors.
+add_library(qk_warnings INTERFACE)
+target_compile_options(qk_warnings INTERFACE
+  -Wall -Wextra
+  $<$<COMPILE_LANGUAGE:CXX>:-Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual>)
+if(QKSCAN_WARNINGS_AS_ERRORS)
+  target_compile_options(qk_warnings INTERFACE -Werror)
+endif()
+
+if(QKSCAN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()

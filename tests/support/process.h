@@ -1,0 +1,21 @@
+// Runs a program as a child process for process-level tests: feeds its standard input, collects
+// its standard output and standard error, and reports how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qk::test {
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1; // exit status, or -1 if it ended by a signal
+    int signal = 0;  // the signal that ended it, if any
+};
+
+// Runs `program` with `arguments` (argument 0 included), writes `input` to its standard input and
+// closes it, and waits for it to end.
+Outcome run(const std::vector<std::string>& arguments, const std::string& input);
+
+} // namespace qk::test
