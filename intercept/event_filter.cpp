@@ -1,0 +1,128 @@
+#include "intercept/event_filter.h"
+
+#include "core/trigger.h"
+#include "intercept/hold_buffer.h"
+#include "parent/messages.h"
+
+namespace qk {
+
+TapRef tap = nullptr;
+
+namespace {
+
+bool isPointer(EventType type) {
+    return type == types::leftMouseDown || type == types::rightMouseDown ||
+           type == types::scrollWheel || type == types::otherMouseDown;
+}
+
+// Keeps a copy of the current event in the hold. If no copy can be made, the hold goes on
+// without it.
+void takeCopy(EventRef event) {
+    if (OwnedEvent copy = copyEvent(event)) held.push_back(std::move(copy));
+}
+
+void postMarkedToHID(EventRef event) {
+    platform::writeField(event, fields::sourceUserData, marker);
+    platform::postToHID(event);
+}
+
+// A click or scroll. In the application the held keys were meant for, they are re-posted through
+// the hardware stream ahead of the pointer event, so that both arrive in the order they happened.
+Verdict pointerEvent(EventRef event) {
+    if (held.empty() || foreground() != heldPID) {
+        flush();
+        return Verdict::pass;
+    }
+    {
+        TakenHold hold;
+        clear();
+        for (const OwnedEvent& withheld : hold.events)
+            postMarkedToHID(withheld.get());
+    }
+    // Passing the original now would put it ahead of the keys just posted, so a copy follows them.
+    const OwnedEvent copy = copyEvent(event);
+    if (copy) postMarkedToHID(copy.get());
+    return Verdict::drop;
+}
+
+// A hold does not survive a change of the frontmost application, nor a pause longer than `gap`.
+void endStaleHold() {
+    if (held.empty()) return;
+    if (foreground() != heldPID || platform::uptime() - matcher.last > gap) flush();
+}
+
+// The trigger is complete: its keys are swallowed, the modifier changes made while it was typed go
+// back to the application, and the key-ups still to come are dropped when they arrive.
+void completeTrigger() {
+    TakenHold hold;
+    std::erase_if(hold.events, [](const OwnedEvent& event) {
+        return platform::eventType(event.get()) != types::flagsChanged;
+    });
+    const Pid pid = heldPID;
+    for (const KeyCode key : down)
+        swallowedUps.insert(key);
+    clear();
+    // A hold that began with no frontmost application has nowhere to go, as in flush.
+    if (pid >= 1) replay(hold.events, pid);
+    emit(messages::dispatchDate);
+}
+
+Verdict keyDown(EventRef event, KeyCode key, EventFlags commandFlags) {
+    if (commandFlags != 0 || platform::readField(event, fields::autorepeat) != 0) {
+        if (held.empty()) return Verdict::pass;
+        takeCopy(event);
+        flush();
+        return Verdict::drop;
+    }
+    const Result result = matcher.feed(keyName(key), platform::uptime());
+    if (result == ignored) return Verdict::pass;
+    if (held.empty()) heldPID = foreground();
+    takeCopy(event);
+    down.insert(key);
+    if (held.size() >= holdLimit) {
+        flush();
+        return Verdict::drop;
+    }
+    if (result == complete) {
+        completeTrigger();
+    } else if (result == broken) {
+        flush(); // the breaking key is in the hold, so it is replayed with the rest
+    }
+    return Verdict::drop;
+}
+
+} // namespace
+
+Verdict callback(EventType type, EventRef event) {
+    if (type == types::tapDisabledByTimeout || type == types::tapDisabledByUserInput) {
+        flush();
+        if (tap) platform::enableTap(tap);
+        emit(messages::ready);
+        return Verdict::pass;
+    }
+    // The helper's own replays pass untouched should they come through the tap again.
+    if (platform::readField(event, fields::sourceUserData) == marker) return Verdict::pass;
+    const KeyCode key = platform::readField(event, fields::keyCode);
+    if (isPointer(type)) return pointerEvent(event);
+    if (type == types::keyUp && swallowedUps.erase(key)) return Verdict::drop;
+    endStaleHold();
+    const EventFlags commandFlags = platform::eventFlags(event) & commandModifiers;
+    switch (type) {
+    case types::flagsChanged:
+        if (held.empty()) return Verdict::pass;
+        takeCopy(event);
+        if (commandFlags != 0) flush();
+        return Verdict::drop;
+    case types::keyUp:
+        if (held.empty()) return Verdict::pass;
+        takeCopy(event);
+        down.erase(key);
+        return Verdict::drop;
+    case types::keyDown:
+        return keyDown(event, key, commandFlags);
+    default:
+        return Verdict::pass;
+    }
+}
+
+} // namespace qk

@@ -1,0 +1,71 @@
+// The listening session's machinery on macOS: the main run loop, an NSTimer in the common modes,
+// an NSThread that waits for the parent's stop on standard input, the main dispatch queue, and a
+// dispatch signal source for SIGTERM.
+#include "platform/session.h"
+
+#import <Foundation/Foundation.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dispatch/dispatch.h>
+
+#include "platform/stdin_line.h"
+
+namespace qk::platform {
+
+namespace {
+
+// Kept for the life of the process.
+NSTimer* timer = nil;
+NSThread* stopInput = nil;
+dispatch_source_t stopSignal = nil;
+
+} // namespace
+
+void addRepeatingTimer(double interval, Work tick) {
+    timer = [NSTimer timerWithTimeInterval:interval
+                                   repeats:YES
+                                     block:^(NSTimer*) {
+                                       @autoreleasepool {
+                                           tick();
+                                       }
+                                     }];
+    [[NSRunLoop mainRunLoop] addTimer:timer forMode:NSRunLoopCommonModes];
+}
+
+void startStopInputWatcher(Work stop) {
+    stopInput = [[NSThread alloc] initWithBlock:^{
+      waitForStandardInputLine();
+      dispatch_async(dispatch_get_main_queue(), ^{
+        @autoreleasepool {
+            stop();
+        }
+      });
+    }];
+    [stopInput start];
+}
+
+void handleTerminationSignal(Work stop) {
+    // Ignored, so that the default action cannot end the process; the source still sees it.
+    signal(SIGTERM, SIG_IGN);
+    stopSignal =
+        dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGTERM, 0, dispatch_get_main_queue());
+    dispatch_source_set_event_handler(stopSignal, ^{
+      @autoreleasepool {
+          stop();
+      }
+    });
+    dispatch_resume(stopSignal);
+}
+
+void runMainLoop() {
+    CFRunLoopRun();
+}
+
+void exitProcess(int status) {
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+} // namespace qk::platform
