@@ -1,0 +1,55 @@
+#include "app/session.h"
+
+#include "intercept/event_filter.h"
+#include "intercept/hold_buffer.h"
+#include "parent/messages.h"
+#include "platform/events.h"
+#include "platform/session.h"
+
+namespace qk {
+
+namespace {
+
+// The tap's run-loop source, kept for the life of the process.
+SourceRef source = nullptr;
+
+// From a line or the end of standard input, or from SIGTERM, on the main thread: whatever is held
+// goes back to its application before the process ends.
+void stopProcedure() {
+    flush();
+    platform::exitProcess(0);
+}
+
+} // namespace
+
+void runCheck() {
+    emit(platform::trusted() ? messages::permissionPresent : messages::permissionRequired);
+    platform::exitProcess(0);
+}
+
+void runListeningSession() {
+    if (!platform::trustedWithPrompt()) {
+        emit(messages::permissionRequiredAllow);
+        platform::exitProcess(permissionMissing);
+    }
+    createHoldBuffer();
+    tap = nullptr;
+    const TapRef created = platform::createTap(mask, callback);
+    if (!created) {
+        emit(messages::permissionRequiredRestart);
+        platform::exitProcess(permissionMissing);
+    }
+    tap = created;
+    source = platform::attachTap(tap);
+    platform::enableTap(tap);
+    platform::addRepeatingTimer(tickInterval, staleHoldCheck);
+    platform::startStopInputWatcher(stopProcedure);
+    platform::handleTerminationSignal(stopProcedure);
+    emit(messages::ready);
+    platform::runMainLoop();
+    // The loop is not meant to end; if it does, nothing withheld may be lost on the way out.
+    flush();
+    platform::exitProcess(0);
+}
+
+} // namespace qk

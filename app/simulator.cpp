@@ -1,0 +1,198 @@
+#include "app/simulator.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "app/session.h"
+#include "parent/json_text.h"
+#include "parent/messages.h"
+#include "platform/sim_session.h"
+
+namespace qk {
+
+namespace {
+
+// The run in progress; the simulator runs one scenario at a time.
+const Scenario* scenario = nullptr;
+std::vector<Entry>* transcript = nullptr;
+// Events posted into the hardware stream during a callback; they pass the tap again after it.
+std::deque<sim::Event> hardwareStream;
+
+double now() {
+    return sim::world().now;
+}
+
+// Appends a transcript entry stamped with the current virtual time and returns it to fill in.
+Entry& record(Entry::Kind kind, std::int64_t step = -1) {
+    Entry& entry = transcript->emplace_back();
+    entry.kind = kind;
+    entry.at = now();
+    entry.step = step;
+    return entry;
+}
+
+void recordLine(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    record(Entry::Kind::out).text = line;
+}
+
+void recordPost(const sim::Post& post) {
+    const sim::Event& event = post.event;
+    if (post.kind == sim::PostKind::hid) {
+        record(Entry::Kind::postHID, event.origin).userData = event.userData;
+        hardwareStream.push_back(event);
+        return;
+    }
+    Entry& posted = record(Entry::Kind::postProcess, event.origin);
+    posted.pid = post.pid;
+    posted.userData = event.userData;
+    record(Entry::Kind::deliver, event.origin).pid = post.pid;
+}
+
+bool isTapDisabled(EventType type) {
+    return type == types::tapDisabledByTimeout || type == types::tapDisabledByUserInput;
+}
+
+// Hands one event to the tap; what passes goes to the frontmost process.
+void tapEvent(sim::Event event) {
+    const Verdict verdict = sim::deliver(event);
+    record(Entry::Kind::verdict, event.origin).verdict = verdict;
+    if (verdict == Verdict::pass && !isTapDisabled(event.type))
+        record(Entry::Kind::deliver, event.origin).pid = sim::world().frontmost;
+}
+
+void input(const sim::Event& event) {
+    tapEvent(event);
+    // A well-behaved filter lets its own events through at once; the bound keeps a faulty one
+    // that keeps re-posting them from looping forever.
+    for (int budget = 100000; !hardwareStream.empty() && budget > 0; --budget) {
+        const sim::Event next = hardwareStream.front();
+        hardwareStream.pop_front();
+        tapEvent(next);
+    }
+    hardwareStream.clear();
+}
+
+void runStep(const Step& step) {
+    sim::World& world = sim::world();
+    const sim::SessionHooks& hooks = sim::sessionHooks();
+    switch (step.kind) {
+    case Step::Kind::input:
+        input(step.event);
+        break;
+    case Step::Kind::frontmost:
+        world.frontmost = step.pid;
+        break;
+    case Step::Kind::failCopies:
+        world.failCopies = step.count;
+        break;
+    case Step::Kind::stop:
+        // A line and the end of input both reach the main thread through the watcher.
+        if (step.stop == StopKind::sigterm) {
+            hooks.stopFromSignal();
+        } else {
+            hooks.stopFromInput();
+        }
+        break;
+    }
+}
+
+// Runs timer ticks due before `until` (a step at the same time as a tick runs first).
+void tickUntil(double until, long& tick) {
+    const sim::SessionHooks& hooks = sim::sessionHooks();
+    for (;;) {
+        const double at = static_cast<double>(tick) * hooks.tickInterval;
+        if (at >= until) return;
+        sim::world().now = at;
+        hooks.tick();
+        ++tick;
+    }
+}
+
+void mainLoop() {
+    long tick = 1;
+    for (const Step& step : scenario->steps) {
+        tickUntil(step.at, tick);
+        sim::world().now = step.at;
+        runStep(step); // a stop step ends the process here
+    }
+    // Without a stop the parent closes standard input half a second after the last step.
+    const double end = (scenario->steps.empty() ? 0 : scenario->steps.back().at) + 0.5;
+    tickUntil(end, tick);
+    sim::world().now = end;
+    Step stop;
+    stop.at = end;
+    stop.kind = Step::Kind::stop;
+    stop.stop = StopKind::eof;
+    runStep(stop);
+}
+
+} // namespace
+
+std::vector<Entry> simulate(const Scenario& run) {
+    std::vector<Entry> entries;
+    scenario = &run;
+    transcript = &entries;
+    hardwareStream.clear();
+    sim::resetWorld();
+    sim::resetSessionHooks();
+    sim::World& world = sim::world();
+    world.trusted = run.trusted;
+    world.tapAllowed = run.tap;
+    world.frontmost = run.frontmost;
+    world.onPost = recordPost;
+    sim::sessionHooks().mainLoop = mainLoop;
+    setEmitSink(recordLine);
+    try {
+        runListeningSession();
+    } catch (const sim::ProcessExit& exit) {
+        record(Entry::Kind::exit).status = exit.status;
+    }
+    setEmitSink(nullptr);
+    world.onPost = nullptr;
+    scenario = nullptr;
+    transcript = nullptr;
+    return entries;
+}
+
+void appendEntry(std::string& out, const Entry& entry) {
+    out += "{\"at\":";
+    appendJsonNumber(out, entry.at);
+    const auto number = [&](const char* name, std::int64_t value) {
+        out += ",\"";
+        out += name;
+        out += "\":";
+        out += std::to_string(value);
+    };
+    switch (entry.kind) {
+    case Entry::Kind::out:
+        out += ",\"out\":";
+        if (!appendJsonString(out, entry.text)) out += "\"\"";
+        break;
+    case Entry::Kind::postProcess:
+        out += ",\"post\":\"pid\"";
+        number("pid", entry.pid);
+        number("step", entry.step);
+        number("userData", entry.userData);
+        break;
+    case Entry::Kind::postHID:
+        out += ",\"post\":\"hid\"";
+        number("step", entry.step);
+        number("userData", entry.userData);
+        break;
+    case Entry::Kind::verdict:
+        number("step", entry.step);
+        out += entry.verdict == Verdict::pass ? ",\"verdict\":\"pass\"" : ",\"verdict\":\"drop\"";
+        break;
+    case Entry::Kind::deliver:
+        number("deliver", entry.pid);
+        number("step", entry.step);
+        break;
+    case Entry::Kind::exit:
+        number("exit", entry.status);
+        break;
+    }
+    out += "}\n";
+}
+
+} // namespace qk
