@@ -1,0 +1,265 @@
+// The listening session as a process: the real main loop, standard-input watcher thread and
+// SIGTERM handling, with input events injected through the test-only helper build.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/support/process.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto patience = 5s; // generous: only a broken helper makes a test wait this long
+
+// A running helper with pipes to its standard input and output and to the event channel.
+class Helper {
+public:
+    explicit Helper(const char* binary, bool withInput = true) {
+        int in[2], out[2], events[2], records[2];
+        EXPECT_EQ(pipe(in), 0);
+        EXPECT_EQ(pipe(out), 0);
+        EXPECT_EQ(pipe(events), 0);
+        EXPECT_EQ(pipe(records), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (withInput) {
+            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        }
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, events[0], 3);
+        posix_spawn_file_actions_adddup2(&actions, records[1], 4);
+        for (const int fd :
+             {in[0], in[1], out[0], out[1], events[0], events[1], records[0], records[1]})
+            if (fd > 4) posix_spawn_file_actions_addclose(&actions, fd);
+        char* argv[] = {const_cast<char*>(binary), nullptr};
+        EXPECT_EQ(posix_spawn(&pid, binary, &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        close(events[0]);
+        close(records[1]);
+        input = in[1];
+        output = out[0];
+        eventChannel = events[1];
+        recordChannel = records[0];
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+
+    ~Helper() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (const int fd : {input, output, eventChannel, recordChannel})
+            if (fd >= 0) close(fd);
+    }
+
+    void send(const std::string& line) { writeAll(input, line + "\n"); }
+    void closeInput() {
+        close(input);
+        input = -1;
+    }
+    void inject(const std::string& step) { writeAll(eventChannel, step + "\n"); }
+
+    // The next line of standard output, or "" if none comes in time.
+    std::string nextLine() { return readLine(output, outputBuffer); }
+    // The next record of the event channel (a verdict or a post), or "" if none comes in time.
+    std::string nextRecord() { return readLine(recordChannel, recordBuffer); }
+
+    // Waits for the helper to end; its exit status, or -1 if it was killed or did not end in time.
+    int wait() {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            const pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid) {
+                pid = -1;
+                if (WIFSIGNALED(status)) signalled = WTERMSIG(status);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(1000);
+        }
+        return -1;
+    }
+
+    // Everything left on standard output once the helper has ended.
+    std::string rest() {
+        std::string text = outputBuffer;
+        for (std::string line; !(line = readLine(output, outputBuffer)).empty();)
+            text += line + "\n";
+        return text;
+    }
+
+    pid_t pid = -1;
+    int signalled = 0;
+
+private:
+    static void writeAll(int fd, const std::string& text) {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+            if (wrote <= 0) return;
+            done += static_cast<std::size_t>(wrote);
+        }
+    }
+
+    static std::string readLine(int fd, std::string& buffer) {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        for (;;) {
+            const std::size_t end = buffer.find('\n');
+            if (end != std::string::npos) {
+                std::string line = buffer.substr(0, end);
+                buffer.erase(0, end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return "";
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) return "";
+            char chunk[4096];
+            const ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got <= 0) return "";
+            buffer.append(chunk, static_cast<std::size_t>(got));
+        }
+    }
+
+    int input = -1, output = -1, eventChannel = -1, recordChannel = -1;
+    std::string outputBuffer, recordBuffer;
+};
+
+const std::string readyLine = R"({"event":"ready","message":""})";
+const std::string dispatchLine = R"({"event":"dispatch-date","message":""})";
+
+// A record without its "at", which is the helper's clock reading.
+std::string withoutTime(const std::string& record) {
+    const std::size_t comma = record.find(',');
+    return comma == std::string::npos ? record : "{" + record.substr(comma + 1);
+}
+
+std::string key(const char* type, int code, double at) {
+    return R"({"at":)" + std::to_string(at) + R"(,"type":")" + type + R"(","key":)" +
+           std::to_string(code) + "}";
+}
+
+std::string verdict(int step, const char* what) {
+    return R"({"step":)" + std::to_string(step) + R"(,"verdict":")" + what + R"("})";
+}
+
+std::string replayed(int step) {
+    return R"({"post":"pid","pid":501,"step":)" + std::to_string(step) +
+           R"(,"userData":89383961313614})";
+}
+
+enum class Stop {
+    line,
+    eof,
+    sigterm
+};
+
+void stop(Helper& helper, Stop how) {
+    switch (how) {
+    case Stop::line:
+        helper.send("stop");
+        break;
+    case Stop::eof:
+        helper.closeInput();
+        break;
+    case Stop::sigterm:
+        kill(helper.pid, SIGTERM);
+        break;
+    }
+}
+
+TEST(SessionProcess, RecognisedTriggerPrintsDispatchDate) {
+    Helper helper(QKSCAN_INJECT_BINARY);
+    ASSERT_EQ(helper.nextLine(), readyLine);
+    const int codes[] = {12, 40, 2, 0, 17, 32, 46, 36};
+    double at = 1;
+    for (const int code : codes) {
+        helper.inject(key("keyDown", code, at));
+        helper.inject(key("keyUp", code, at + 0.002));
+        at += 0.004;
+    }
+    EXPECT_EQ(helper.nextLine(), dispatchLine);
+    // Every key of the scan is dropped, the Return key-up through the swallowed key-ups, and
+    // nothing is posted back.
+    for (int step = 0; step < 16; ++step)
+        EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(step, "drop"));
+    helper.send("");
+    EXPECT_EQ(helper.wait(), 0);
+    EXPECT_EQ(helper.rest(), "");
+}
+
+// Each way the parent stops the helper replays what is held before the process ends with 0.
+TEST(SessionProcess, EachStopReplaysTheHoldThenExitsZero) {
+    for (const Stop how : {Stop::line, Stop::eof, Stop::sigterm}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        Helper helper(QKSCAN_INJECT_BINARY);
+        ASSERT_EQ(helper.nextLine(), readyLine);
+        // The helper's clock is the time of the latest injected line, so the hold cannot go
+        // stale while the test waits.
+        helper.inject(key("keyDown", 12, 1.0));
+        helper.inject(key("keyUp", 12, 1.01));
+        EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(0, "drop"));
+        EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(1, "drop"));
+        stop(helper, how);
+        EXPECT_EQ(withoutTime(helper.nextRecord()), replayed(0));
+        EXPECT_EQ(withoutTime(helper.nextRecord()), replayed(1));
+        EXPECT_EQ(helper.wait(), 0);
+        EXPECT_EQ(helper.signalled, 0);
+        EXPECT_EQ(helper.rest(), ""); // no message on stop
+    }
+}
+
+TEST(SessionProcess, StaleHoldIsReleasedByTheTimer) {
+    Helper helper(QKSCAN_INJECT_BINARY);
+    ASSERT_EQ(helper.nextLine(), readyLine);
+    helper.inject(key("keyDown", 12, 5.0));
+    EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(0, "drop"));
+    helper.inject(R"({"at":5.2,"frontmost":501})"); // only moves the clock on
+    EXPECT_EQ(withoutTime(helper.nextRecord()), replayed(0));
+    helper.closeInput();
+    EXPECT_EQ(helper.wait(), 0);
+}
+
+TEST(SessionProcess, InputAlreadyAtEndGivesReadyThenExitsZero) {
+    Helper helper(QKSCAN_INJECT_BINARY, false);
+    EXPECT_EQ(helper.nextLine(), readyLine);
+    EXPECT_EQ(helper.wait(), 0);
+    EXPECT_EQ(helper.rest(), "");
+}
+
+TEST(SessionProcess, CheckModeOfTheTestBuildReportsPermission) {
+    const qk::test::Outcome outcome = qk::test::run({QKSCAN_INJECT_BINARY, "--check"}, "");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "{\"event\":\"permission-present\",\"message\":\"\"}\n");
+}
+
+// Without an input-event service the shipped helper can never be trusted.
+TEST(ShippedHelperWithoutInputEvents, ReportsPermissionRequired) {
+    const qk::test::Outcome check = qk::test::run({QKSCAN_BINARY, "--check"}, "");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "{\"event\":\"permission-required\",\"message\":\"\"}\n");
+
+    const qk::test::Outcome listen = qk::test::run({QKSCAN_BINARY}, "");
+    EXPECT_EQ(listen.status, 2);
+    EXPECT_EQ(listen.out.rfind("{\"event\":\"permission-required\",\"message\":\"Na Macu", 0), 0u);
+    EXPECT_EQ(listen.out.find('\n'), listen.out.size() - 1);
+}
+
+} // namespace

@@ -1,0 +1,118 @@
+// qkscan-inject: a test-only build of the helper (never installed). It runs the real entry point,
+// session set-up, POSIX main loop, standard-input watcher and SIGTERM handling, but its input
+// events come from a channel the test feeds instead of the system:
+//   fd 3  input: one step per line, as in simulator scenarios
+//   ({"at":1.5,"type":"keyDown","key":12},
+//         also {"at":2,"frontmost":777} and {"failCopies":1}). The helper's uptime clock is the
+//         "at" of the latest line, so that a test decides when a hold goes stale.
+//   fd 4  output: one line per post and per verdict, in the simulator's transcript format, the
+//         step being the input line's number counted from 0
+// The process is trusted and its tap is allowed; the frontmost process starts as 501.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+
+#include "app/entry.h"
+#include "app/scenario.h"
+#include "app/transcript.h"
+#include "platform/posix_loop.h"
+#include "platform/sim.h"
+
+namespace {
+
+using namespace qk;
+
+constexpr int inputFd = 3;
+constexpr int recordFd = 4;
+
+std::string pending; // input received but not yet a whole line
+std::int64_t lineNumber = 0;
+
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void writeRecord(const Entry& entry) {
+    std::string line;
+    appendEntry(line, entry);
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t wrote = write(recordFd, line.data() + done, line.size() - done);
+        if (wrote <= 0) return;
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+void recordPost(const sim::Post& post) {
+    Entry entry;
+    entry.kind = post.kind == sim::PostKind::hid ? Entry::Kind::postHID : Entry::Kind::postProcess;
+    entry.at = monotonicSeconds();
+    entry.step = post.event.origin;
+    entry.pid = post.pid;
+    entry.userData = post.event.userData;
+    writeRecord(entry);
+}
+
+void runLine(std::string& line) {
+    const std::int64_t number = lineNumber++;
+    Step step;
+    std::string error;
+    if (!readStep(line, step, error)) {
+        std::fprintf(stderr, "qkscan-inject: line %lld: %s\n", static_cast<long long>(number),
+                     error.c_str());
+        return;
+    }
+    sim::World& world = sim::world();
+    world.now = step.at;
+    switch (step.kind) {
+    case Step::Kind::input: {
+        step.event.origin = number;
+        Entry entry;
+        entry.kind = Entry::Kind::verdict;
+        entry.verdict = sim::deliver(step.event);
+        entry.at = monotonicSeconds();
+        entry.step = number;
+        writeRecord(entry);
+        break;
+    }
+    case Step::Kind::frontmost:
+        world.frontmost = step.pid;
+        break;
+    case Step::Kind::failCopies:
+        world.failCopies = step.count;
+        break;
+    case Step::Kind::stop:
+        break; // the real stop paths are standard input and SIGTERM
+    }
+}
+
+void onInputReadable() {
+    char buffer[4096];
+    const ssize_t got = read(inputFd, buffer, sizeof buffer);
+    if (got <= 0) {
+        posix::unwatchFd(inputFd);
+        return;
+    }
+    pending.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty()) runLine(line);
+    }
+}
+
+void watchInput() {
+    posix::watchFd(inputFd, onInputReadable);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    sim::World& world = sim::world();
+    world.onPost = recordPost;
+    world.onAttach = watchInput;
+    runHelper(argc, argv);
+}
