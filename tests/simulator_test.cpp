@@ -1,0 +1,130 @@
+// The session simulator end to end: scenario files in, transcripts compared with the expected
+// ones (scripts/update-transcripts rewrites those after a deliberate change).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/scenario.h"
+#include "tests/support/process.h"
+
+namespace qk {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Each scenario with the file holding its expected transcript.
+std::vector<std::pair<fs::path, fs::path>> scenarioFiles() {
+    const fs::path source = QKSCAN_SOURCE_DIR;
+    std::vector<std::pair<fs::path, fs::path>> files;
+    for (const auto& entry : fs::directory_iterator(source / "tests/scenarios"))
+        if (entry.path().extension() == ".json")
+            files.emplace_back(entry.path(), fs::path(entry.path()).replace_extension(".expected"));
+    for (const auto& entry : fs::directory_iterator(source / "examples/scenarios"))
+        files.emplace_back(entry.path(),
+                           source / "tests/scenarios/examples" /
+                               entry.path().filename().replace_extension(".expected"));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(Simulator, TranscriptsMatchTheExpectedOnes) {
+    const auto files = scenarioFiles();
+    ASSERT_GE(files.size(), 20u);
+    for (const auto& [scenario, expected] : files) {
+        SCOPED_TRACE(scenario.filename().string());
+        ASSERT_TRUE(fs::exists(expected)) << "no " << expected.filename();
+        const test::Outcome outcome = test::run({QKSCAN_SIM_BINARY, scenario.string()}, "");
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(outcome.out, readFile(expected));
+    }
+}
+
+TEST(Simulator, ReadsTheScenarioFromStandardInputToo) {
+    const test::Outcome outcome = test::run(
+        {QKSCAN_SIM_BINARY}, R"({"frontmost":9,"steps":[{"at":0.1,"type":"keyDown","key":1}]})");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out,
+              "{\"at\":0,\"out\":\"{\\\"event\\\":\\\"ready\\\",\\\"message\\\":\\\"\\\"}\"}\n"
+              "{\"at\":0.1,\"step\":0,\"verdict\":\"pass\"}\n"
+              "{\"at\":0.1,\"deliver\":9,\"step\":0}\n"
+              "{\"at\":0.6,\"exit\":0}\n");
+}
+
+// A scenario written out by formatScenario reads back as the same scenario.
+TEST(Simulator, FormattedScenariosReadBack) {
+    for (const auto& [path, expected] : scenarioFiles()) {
+        SCOPED_TRACE(path.filename().string());
+        std::string json = readFile(path), error;
+        Scenario first, second;
+        ASSERT_TRUE(readScenario(json, first, error)) << error;
+        std::string again = formatScenario(first);
+        ASSERT_TRUE(readScenario(again, second, error)) << error;
+        EXPECT_EQ(formatScenario(second), formatScenario(first));
+        ASSERT_EQ(second.steps.size(), first.steps.size());
+    }
+}
+
+struct BadScenario {
+    const char* title;
+    std::string json;
+    const char* error; // part of the error line
+};
+
+const std::vector<BadScenario> badScenarios = {
+    {"empty", "", "empty"},
+    {"not an object", "[]", "not an object"},
+    {"unknown member", R"({"trused":true})", "unknown member \"trused\""},
+    {"trusted is not a boolean", R"({"trusted":1})", "\"trusted\""},
+    {"negative frontmost", R"({"frontmost":-1})", "\"frontmost\" is out of range"},
+    {"frontmost too large", R"({"frontmost":4294967296})", "out of range"},
+    {"steps not an array", R"({"steps":{}})", "\"steps\""},
+    {"step not an object", R"({"steps":[1]})", "step 0: a step is not an object"},
+    {"no at", R"({"steps":[{"type":"keyDown"}]})", "step 0: the step has no \"at\""},
+    {"negative at", R"({"steps":[{"at":-1,"type":"keyDown"}]})", "negative"},
+    {"time going back", R"({"steps":[{"at":1,"type":"keyUp"},{"at":0.5,"type":"keyUp"}]})",
+     "step 1: \"at\" goes back in time"},
+    {"unknown type", R"({"steps":[{"at":1,"type":"keyPress"}]})", "unknown \"type\""},
+    {"no kind", R"({"steps":[{"at":1}]})", "exactly one"},
+    {"two kinds", R"({"steps":[{"at":1,"type":"keyUp","stop":"eof"}]})", "exactly one"},
+    {"event members without a type", R"({"steps":[{"at":1,"frontmost":2,"key":3}]})",
+     "belong to input events"},
+    {"key not an integer", R"({"steps":[{"at":1,"type":"keyUp","key":1.5}]})", "\"key\""},
+    {"flags negative", R"({"steps":[{"at":1,"type":"keyUp","flags":-1}]})", "\"flags\""},
+    {"unknown stop", R"({"steps":[{"at":1,"stop":"now"}]})", "\"stop\""},
+    {"negative failCopies", R"({"steps":[{"at":1,"failCopies":-2}]})", "out of range"},
+    {"trailing content", R"({} {})", "after the document"},
+    {"malformed note", R"({"note":[tru]})", "\"note\""},
+    {"invalid UTF-8", "{\"note\":\"\xC3\"}", "UTF-8"},
+};
+
+TEST(Simulator, MalformedScenariosGetOneErrorLineAndStatus65) {
+    for (const BadScenario& c : badScenarios) {
+        SCOPED_TRACE(c.title);
+        const test::Outcome outcome = test::run({QKSCAN_SIM_BINARY}, c.json);
+        EXPECT_EQ(outcome.status, 65);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err.rfind("qkscan-sim: scenario: ", 0), 0u) << outcome.err;
+        EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    }
+}
+
+TEST(Simulator, MissingFileAndUsage) {
+    EXPECT_EQ(test::run({QKSCAN_SIM_BINARY, "/nonexistent/scenario.json"}, "").status, 66);
+    EXPECT_EQ(test::run({QKSCAN_SIM_BINARY, "a", "b"}, "").status, 64);
+}
+
+} // namespace
+} // namespace qk
