@@ -7,9 +7,13 @@
 //         "at" of the latest line, so that a test decides when a hold goes stale.
 //   fd 4  output: one line per post and per verdict, in the simulator's transcript format, the
 //         step being the input line's number counted from 0
-// The process is trusted and its tap is allowed; the frontmost process starts as 501.
+// The environment variables QKSCAN_INJECT_EVENTS and QKSCAN_INJECT_RECORD name files (or FIFOs) to
+// use instead of fds 3 and 4, for when the helper is started by a parent that does not pass extra
+// descriptors on. The process is trusted and its tap is allowed; the frontmost process starts as
+// 501.
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -23,17 +27,11 @@ namespace {
 
 using namespace qk;
 
-constexpr int inputFd = 3;
-constexpr int recordFd = 4;
+int inputFd = 3;
+int recordFd = 4;
 
 std::string pending; // input received but not yet a whole line
 std::int64_t lineNumber = 0;
-
-double monotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 void writeRecord(const Entry& entry) {
     std::string line;
@@ -49,7 +47,7 @@ void writeRecord(const Entry& entry) {
 void recordPost(const sim::Post& post) {
     Entry entry;
     entry.kind = post.kind == sim::PostKind::hid ? Entry::Kind::postHID : Entry::Kind::postProcess;
-    entry.at = monotonicSeconds();
+    entry.at = sim::world().now;
     entry.step = post.event.origin;
     entry.pid = post.pid;
     entry.userData = post.event.userData;
@@ -73,7 +71,7 @@ void runLine(std::string& line) {
         Entry entry;
         entry.kind = Entry::Kind::verdict;
         entry.verdict = sim::deliver(step.event);
-        entry.at = monotonicSeconds();
+        entry.at = sim::world().now;
         entry.step = number;
         writeRecord(entry);
         break;
@@ -110,7 +108,20 @@ void watchInput() {
 
 } // namespace
 
+// Opens the file named by the environment variable `name` in place of `fd`, if it is set.
+void openFromEnvironment(const char* name, int flags, int& fd) {
+    const char* path = std::getenv(name);
+    if (!path) return;
+    fd = open(path, flags | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "qkscan-inject: cannot open %s\n", path);
+        std::exit(EXIT_FAILURE);
+    }
+}
+
 int main(int argc, char** argv) {
+    openFromEnvironment("QKSCAN_INJECT_EVENTS", O_RDONLY, inputFd);
+    openFromEnvironment("QKSCAN_INJECT_RECORD", O_WRONLY | O_CREAT | O_APPEND, recordFd);
     sim::World& world = sim::world();
     world.onPost = recordPost;
     world.onAttach = watchInput;
