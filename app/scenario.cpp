@@ -58,6 +58,14 @@ bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& 
     return true;
 }
 
+bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
+                ondemand::value& value, Problem& problem) {
+    if (auto code = field.unescaped_key().get(name))
+        return problem.set("malformed member name", code);
+    if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+    return true;
+}
+
 constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto pidMax = std::numeric_limits<Pid>::max();
@@ -69,10 +77,8 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     bool eventMembers = false;
     for (auto field : object) {
         std::string_view name;
-        if (auto code = field.unescaped_key().get(name))
-            return problem.set("malformed member name", code);
         ondemand::value value;
-        if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+        if (!readMember(field, name, value, problem)) return false;
         std::int64_t number = 0;
         if (name == "at") {
             if (auto code = value.get_double().get(step.at))
@@ -179,10 +185,8 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
         return problem.set("the scenario is not an object", code);
     for (auto field : object) {
         std::string_view name;
-        if (auto code = field.unescaped_key().get(name))
-            return problem.set("malformed member name", code);
         ondemand::value value;
-        if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+        if (!readMember(field, name, value, problem)) return false;
         std::int64_t number = 0;
         if (name == "trusted") {
             if (!readBool(value, name, scenario.trusted, problem)) return false;
@@ -230,6 +234,19 @@ bool readStep(std::string& json, Step& step, std::string& error) {
     }
     if (!ok) error = problem.text;
     return ok;
+}
+
+bool changeWorld(const Step& step) {
+    switch (step.kind) {
+    case Step::Kind::frontmost:
+        sim::world().frontmost = step.pid;
+        return true;
+    case Step::Kind::failCopies:
+        sim::world().failCopies = step.count;
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::string_view typeName(EventType type) {

@@ -45,6 +45,10 @@ bool readScenario(std::string& json, Scenario& scenario, std::string& error);
 // Reads one step object, such as one line of an input channel; "at" may be left out there.
 bool readStep(std::string& json, Step& step, std::string& error);
 
+// Carries out a step that changes the simulated world (the frontmost process, failing copies).
+// False, doing nothing, for input events and stops.
+bool changeWorld(const Step& step);
+
 // Names of event types as scenarios write them, and back; 0 for an unknown name.
 std::string_view typeName(EventType type);
 EventType typeFromName(std::string_view name);

@@ -73,26 +73,17 @@ void input(const sim::Event& event) {
 }
 
 void runStep(const Step& step) {
-    sim::World& world = sim::world();
-    const sim::SessionHooks& hooks = sim::sessionHooks();
-    switch (step.kind) {
-    case Step::Kind::input:
+    if (changeWorld(step)) return;
+    if (step.kind == Step::Kind::input) {
         input(step.event);
-        break;
-    case Step::Kind::frontmost:
-        world.frontmost = step.pid;
-        break;
-    case Step::Kind::failCopies:
-        world.failCopies = step.count;
-        break;
-    case Step::Kind::stop:
-        // A line and the end of input both reach the main thread through the watcher.
-        if (step.stop == StopKind::sigterm) {
-            hooks.stopFromSignal();
-        } else {
-            hooks.stopFromInput();
-        }
-        break;
+        return;
+    }
+    // A line and the end of input both reach the main thread through the watcher.
+    const sim::SessionHooks& hooks = sim::sessionHooks();
+    if (step.stop == StopKind::sigterm) {
+        hooks.stopFromSignal();
+    } else {
+        hooks.stopFromInput();
     }
 }
 

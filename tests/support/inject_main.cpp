@@ -63,28 +63,16 @@ void runLine(std::string& line) {
                      error.c_str());
         return;
     }
-    sim::World& world = sim::world();
-    world.now = step.at;
-    switch (step.kind) {
-    case Step::Kind::input: {
-        step.event.origin = number;
-        Entry entry;
-        entry.kind = Entry::Kind::verdict;
-        entry.verdict = sim::deliver(step.event);
-        entry.at = sim::world().now;
-        entry.step = number;
-        writeRecord(entry);
-        break;
-    }
-    case Step::Kind::frontmost:
-        world.frontmost = step.pid;
-        break;
-    case Step::Kind::failCopies:
-        world.failCopies = step.count;
-        break;
-    case Step::Kind::stop:
-        break; // the real stop paths are standard input and SIGTERM
-    }
+    sim::world().now = step.at;
+    // Stop steps are left out: the real stop paths are standard input and SIGTERM.
+    if (changeWorld(step) || step.kind != Step::Kind::input) return;
+    step.event.origin = number;
+    Entry entry;
+    entry.kind = Entry::Kind::verdict;
+    entry.verdict = sim::deliver(step.event);
+    entry.at = sim::world().now;
+    entry.step = number;
+    writeRecord(entry);
 }
 
 void onInputReadable() {
