@@ -252,9 +252,12 @@ TEST(SessionProcess, CheckModeOfTheTestBuildReportsPermission) {
 
 // Without an input-event service the shipped helper can never be trusted.
 TEST(ShippedHelperWithoutInputEvents, ReportsPermissionRequired) {
-    const qk::test::Outcome check = qk::test::run({QKSCAN_BINARY, "--check"}, "");
-    EXPECT_EQ(check.status, 0);
-    EXPECT_EQ(check.out, "{\"event\":\"permission-required\",\"message\":\"\"}\n");
+    // Other arguments are ignored, wherever they stand.
+    for (const char* other : {"--verbose", "check", "-c"}) {
+        const qk::test::Outcome check = qk::test::run({QKSCAN_BINARY, other, "--check"}, "");
+        EXPECT_EQ(check.status, 0);
+        EXPECT_EQ(check.out, "{\"event\":\"permission-required\",\"message\":\"\"}\n");
+    }
 
     const qk::test::Outcome listen = qk::test::run({QKSCAN_BINARY}, "");
     EXPECT_EQ(listen.status, 2);
