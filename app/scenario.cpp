@@ -43,18 +43,26 @@ struct Problem {
     }
 };
 
+// "name" followed by `what`, for error messages.
+std::string quoted(std::string_view name, std::string_view what) {
+    std::string text = "\"";
+    text += name;
+    text += '"';
+    text += what;
+    return text;
+}
+
 bool readInteger(ondemand::value value, std::string_view name, std::int64_t low, std::int64_t high,
                  std::int64_t& out, Problem& problem) {
     if (auto code = value.get_int64().get(out))
-        return problem.set("\"" + std::string(name) + "\" is not an integer", code);
-    if (out < low || out > high)
-        return problem.set("\"" + std::string(name) + "\" is out of range");
+        return problem.set(quoted(name, " is not an integer"), code);
+    if (out < low || out > high) return problem.set(quoted(name, " is out of range"));
     return true;
 }
 
 bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& problem) {
     if (auto code = value.get_bool().get(out))
-        return problem.set("\"" + std::string(name) + "\" is not true or false", code);
+        return problem.set(quoted(name, " is not true or false"), code);
     return true;
 }
 
@@ -141,7 +149,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
         } else if (name == "note") {
             if (auto code = skipCheckedValue(value)) return problem.set("malformed \"note\"", code);
         } else {
-            return problem.set("unknown member \"" + std::string(name) + "\"");
+            return problem.set("unknown member " + quoted(name, ""));
         }
     }
     if (needAt && !haveAt) return problem.set("the step has no \"at\"");
@@ -200,7 +208,7 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
         } else if (name == "note") {
             if (auto code = skipCheckedValue(value)) return problem.set("malformed \"note\"", code);
         } else {
-            return problem.set("unknown member \"" + std::string(name) + "\"");
+            return problem.set("unknown member " + quoted(name, ""));
         }
     }
     if (!atEnd(document)) return problem.set("unexpected content after the document");
@@ -274,7 +282,9 @@ std::string formatScenario(const Scenario& scenario) {
         appendJsonNumber(out, step.at);
         switch (step.kind) {
         case Step::Kind::input:
-            out += ",\"type\":\"" + std::string(typeName(step.event.type)) + "\"";
+            out += ",\"type\":\"";
+            out += typeName(step.event.type);
+            out += '"';
             out += ",\"key\":" + std::to_string(step.event.key);
             out += ",\"flags\":" + std::to_string(step.event.flags);
             out += ",\"autorepeat\":" + std::to_string(step.event.autorepeat);

@@ -50,9 +50,19 @@ bool readKey(ondemand::value value, const Place& place, std::string_view& name, 
         return failure.set(place, "a key is not an object", code);
     bool haveName = false, haveAt = false;
     for (auto field : object) {
-        std::string_view member;
-        if (auto code = field.unescaped_key().get(member))
+        // The two names looked for are recognised as they are written, which copies nothing; any
+        // other name is unescaped first, so that an escaped "key" or "at" still counts.
+        ondemand::raw_json_string raw;
+        if (auto code = field.key().get(raw))
             return failure.set(place, "malformed member name", code);
+        std::string_view member;
+        if (raw.unsafe_is_equal("key")) {
+            member = "key";
+        } else if (raw.unsafe_is_equal("at")) {
+            member = "at";
+        } else if (auto code = field.unescaped_key().get(member)) {
+            return failure.set(place, "malformed member name", code);
+        }
         if (member == "key") {
             if (haveName) return failure.set(place, "\"key\" appears twice");
             if (auto code = field.value().get_string().get(name))

@@ -68,13 +68,17 @@ void completeTrigger() {
 }
 
 Verdict keyDown(EventRef event, KeyCode key, EventFlags commandFlags) {
+    // Ordinary typing: while nothing is in progress, a key that cannot start the trigger passes
+    // whatever its modifiers or autorepeat, so the clock and the matcher need not be asked.
+    const std::string_view name = keyName(key);
+    if (held.empty() && matcher.index == 0 && name != barcode.substr(0, 1)) return Verdict::pass;
     if (commandFlags != 0 || platform::readField(event, fields::autorepeat) != 0) {
         if (held.empty()) return Verdict::pass;
         takeCopy(event);
         flush();
         return Verdict::drop;
     }
-    const Result result = matcher.feed(keyName(key), platform::uptime());
+    const Result result = matcher.feed(name, platform::uptime());
     if (result == ignored) return Verdict::pass;
     if (held.empty()) heldPID = foreground();
     takeCopy(event);
