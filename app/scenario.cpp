@@ -43,11 +43,11 @@ struct Problem {
     }
 };
 
-// "name" followed by `what`, for error messages.
+// The member name `name` as JSON writes it, followed by `what`, for error messages: escaped, so
+// that a name holding a line break cannot split the one error line.
 std::string quoted(std::string_view name, std::string_view what) {
-    std::string text = "\"";
-    text += name;
-    text += '"';
+    std::string text;
+    if (!appendJsonString(text, name)) text = "\"?\"";
     text += what;
     return text;
 }

@@ -47,7 +47,7 @@ Verdict pointerEvent(EventRef event) {
 
 // A hold does not survive a change of the frontmost application, nor a pause longer than `gap`.
 void endStaleHold() {
-    if (held.empty()) return;
+    if (!holding()) return;
     if (foreground() != heldPID || platform::uptime() - matcher.last > gap) flush();
 }
 
@@ -71,9 +71,9 @@ Verdict keyDown(EventRef event, KeyCode key, EventFlags commandFlags) {
     // Ordinary typing: while nothing is in progress, a key that cannot start the trigger passes
     // whatever its modifiers or autorepeat, so the clock and the matcher need not be asked.
     const std::string_view name = keyName(key);
-    if (held.empty() && matcher.index == 0 && name != barcode.substr(0, 1)) return Verdict::pass;
+    if (!holding() && name != barcode.substr(0, 1)) return Verdict::pass;
     if (commandFlags != 0 || platform::readField(event, fields::autorepeat) != 0) {
-        if (held.empty()) return Verdict::pass;
+        if (!holding()) return Verdict::pass;
         takeCopy(event);
         flush();
         return Verdict::drop;
@@ -113,12 +113,12 @@ Verdict callback(EventType type, EventRef event) {
     const EventFlags commandFlags = platform::eventFlags(event) & commandModifiers;
     switch (type) {
     case types::flagsChanged:
-        if (held.empty()) return Verdict::pass;
+        if (!holding()) return Verdict::pass;
         takeCopy(event);
         if (commandFlags != 0) flush();
         return Verdict::drop;
     case types::keyUp:
-        if (held.empty()) return Verdict::pass;
+        if (!holding()) return Verdict::pass;
         takeCopy(event);
         down.erase(key);
         return Verdict::drop;

@@ -62,7 +62,8 @@ void clear() {
 
 void flush() {
     if (held.empty()) {
-        matcher.reset();
+        // Also forgets a trigger whose first copy failed: its key is still counted as down.
+        clear();
         return;
     }
     TakenHold hold;
@@ -73,7 +74,7 @@ void flush() {
 }
 
 void staleHoldCheck() {
-    if (!held.empty() && platform::uptime() - matcher.last > gap) flush();
+    if (holding() && platform::uptime() - matcher.last > gap) flush();
 }
 
 } // namespace qk

@@ -22,6 +22,13 @@ extern Pid heldPID;                  // frontmost process when the hold began; 0
 extern KeySet down;                  // keys pressed during the hold and not yet released
 extern KeySet swallowedUps; // keys whose next key-up is dropped: down when a trigger completed
 
+// A hold is in progress: events are withheld, or a trigger has started even though the copy of
+// its first key could not be made. The second case must count too, or the matcher would stay
+// part-way through a trigger with nothing to expire it.
+inline bool holding() {
+    return !held.empty() || matcher.index > 0;
+}
+
 // A fresh, idle hold buffer for a new listening session.
 void createHoldBuffer();
 

@@ -106,6 +106,8 @@ const std::vector<BadScenario> badScenarios = {
     {"negative failCopies", R"({"steps":[{"at":1,"failCopies":-2}]})", "out of range"},
     {"trailing content", R"({} {})", "after the document"},
     {"malformed note", R"({"note":[tru]})", "\"note\""},
+    {"a member name with a line break stays on one line", R"({"\note":true})",
+     R"(unknown member "\note")"},
     {"invalid UTF-8", "{\"note\":\"\xC3\"}", "UTF-8"},
 };
 
