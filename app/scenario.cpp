@@ -74,6 +74,9 @@ bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
     return true;
 }
 
+// Virtual time stays within about 31 years of uptime, where the timer's tick times are exact.
+constexpr double maxTime = 1e9;
+
 constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto pidMax = std::numeric_limits<Pid>::max();
@@ -91,7 +94,8 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
         if (name == "at") {
             if (auto code = value.get_double().get(step.at))
                 return problem.set("\"at\" is not a usable number", code);
-            if (!std::isfinite(step.at) || step.at < 0) return problem.set("\"at\" is negative");
+            if (!(step.at >= 0 && step.at <= maxTime))
+                return problem.set("\"at\" is not between 0 and 1e9 seconds");
             haveAt = true;
         } else if (name == "type") {
             std::string_view type;

@@ -4,6 +4,7 @@
 #include <deque>
 
 #include "app/session.h"
+#include "intercept/hold_buffer.h"
 #include "parent/messages.h"
 #include "platform/sim_session.h"
 
@@ -87,10 +88,16 @@ void runStep(const Step& step) {
     }
 }
 
-// Runs timer ticks due before `until` (a step at the same time as a tick runs first).
+// Runs timer ticks due before `until` (a step at the same time as a tick runs first). A tick
+// while nothing is held does nothing, so such ticks are skipped: a long quiet stretch costs no
+// time, however long.
 void tickUntil(double until, long& tick) {
     const sim::SessionHooks& hooks = sim::sessionHooks();
     for (;;) {
+        if (!holding()) {
+            const auto last = static_cast<long>(until / hooks.tickInterval) - 1;
+            tick = std::max(tick, last);
+        }
         const double at = static_cast<double>(tick) * hooks.tickInterval;
         if (at >= until) return;
         sim::world().now = at;
