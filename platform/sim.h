@@ -42,7 +42,6 @@ struct World {
     bool tapAllowed = true;                // whether createTap returns a tap
     Pid frontmost = 501;                   // 0: no frontmost application
     double now = 0;                        // the uptime clock
-    double (*clock)() = nullptr;           // if set, uptime reads this instead of `now`
     int failCopies = 0;                    // the next this-many copies fail
     void (*onPost)(const Post&) = nullptr; // called after each post is recorded
     void (*onAttach)() = nullptr;          // called when the tap is attached to the main loop

@@ -132,7 +132,7 @@ Pid frontmostProcess() {
 }
 
 double uptime() {
-    return theWorld.clock ? theWorld.clock() : theWorld.now;
+    return theWorld.now;
 }
 
 } // namespace platform
