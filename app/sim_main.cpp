@@ -7,9 +7,11 @@
 #include "app/scenario.h"
 #include "app/self_test.h"
 #include "app/simulator.h"
+#include "app/standard_fds.h"
 
 int main(int argc, char** argv) {
     using namespace qk;
+    openClosedStandardDescriptors();
     constexpr int noInput = 66; // EX_NOINPUT
     constexpr int usage = 64;   // EX_USAGE
     if (argc > 2) {

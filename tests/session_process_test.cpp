@@ -23,10 +23,18 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 5s; // generous: only a broken helper makes a test wait this long
 
+// What the helper's standard input is: the test's pipe, /dev/null (at end of file from the start),
+// or a closed descriptor.
+enum class Input {
+    pipe,
+    devNull,
+    closed
+};
+
 // A running helper with pipes to its standard input and output and to the event channel.
 class Helper {
 public:
-    explicit Helper(const char* binary, bool withInput = true) {
+    explicit Helper(const char* binary, Input stdinKind = Input::pipe) {
         int in[2], out[2], events[2], records[2];
         EXPECT_EQ(pipe(in), 0);
         EXPECT_EQ(pipe(out), 0);
@@ -34,10 +42,16 @@ public:
         EXPECT_EQ(pipe(records), 0);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        if (withInput) {
+        switch (stdinKind) {
+        case Input::pipe:
             posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        } else {
+            break;
+        case Input::devNull:
             posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+            break;
+        case Input::closed:
+            posix_spawn_file_actions_addclose(&actions, 0);
+            break;
         }
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, events[0], 3);
@@ -237,11 +251,16 @@ TEST(SessionProcess, StaleHoldIsReleasedByTheTimer) {
     EXPECT_EQ(helper.wait(), 0);
 }
 
-TEST(SessionProcess, InputAlreadyAtEndGivesReadyThenExitsZero) {
-    Helper helper(QKSCAN_INJECT_BINARY, false);
-    EXPECT_EQ(helper.nextLine(), readyLine);
-    EXPECT_EQ(helper.wait(), 0);
-    EXPECT_EQ(helper.rest(), "");
+// Standard input at end of file, or closed when the helper starts, is a stop: "ready", then exit 0.
+// (Closed, the helper's own pipes must not take descriptor 0 and be read as standard input.)
+TEST(SessionProcess, InputAtEndOrClosedGivesReadyThenExitsZero) {
+    for (const Input kind : {Input::devNull, Input::closed}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Helper helper(QKSCAN_INJECT_BINARY, kind);
+        EXPECT_EQ(helper.nextLine(), readyLine);
+        EXPECT_EQ(helper.wait(), 0);
+        EXPECT_EQ(helper.rest(), "");
+    }
 }
 
 TEST(SessionProcess, CheckModeOfTheTestBuildReportsPermission) {

@@ -19,6 +19,7 @@
 
 #include "app/entry.h"
 #include "app/scenario.h"
+#include "app/standard_fds.h"
 #include "app/transcript.h"
 #include "platform/posix_loop.h"
 #include "platform/sim.h"
@@ -108,6 +109,8 @@ void openFromEnvironment(const char* name, int flags, int& fd) {
 }
 
 int main(int argc, char** argv) {
+    // Before the channels are opened, so that neither can take a closed standard descriptor.
+    openClosedStandardDescriptors();
     openFromEnvironment("QKSCAN_INJECT_EVENTS", O_RDONLY, inputFd);
     openFromEnvironment("QKSCAN_INJECT_RECORD", O_WRONLY | O_CREAT | O_APPEND, recordFd);
     sim::World& world = sim::world();

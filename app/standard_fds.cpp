@@ -1,0 +1,24 @@
+#include "app/standard_fds.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qk {
+
+void openClosedStandardDescriptors() {
+    constexpr int osError = 71; // EX_OSERR
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lower descriptors are open by now, so open() returns exactly `fd`. Read-only, so
+        // that writes to a closed standard output or error still fail.
+        if (open("/dev/null", O_RDONLY) != fd) {
+            static const char message[] = "qkscan: cannot open /dev/null\n";
+            [[maybe_unused]] const ssize_t wrote = write(2, message, sizeof message - 1);
+            std::_Exit(osError);
+        }
+    }
+}
+
+} // namespace qk
