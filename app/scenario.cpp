@@ -204,6 +204,8 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
             if (!readBool(value, name, scenario.trusted, problem)) return false;
         } else if (name == "tap") {
             if (!readBool(value, name, scenario.tap, problem)) return false;
+        } else if (name == "source") {
+            if (!readBool(value, name, scenario.source, problem)) return false;
         } else if (name == "frontmost") {
             if (!readInteger(value, name, 0, pidMax, number, problem)) return false;
             scenario.frontmost = static_cast<Pid>(number);
@@ -278,6 +280,8 @@ std::string formatScenario(const Scenario& scenario) {
     out += scenario.trusted ? "true" : "false";
     out += ",\"tap\":";
     out += scenario.tap ? "true" : "false";
+    out += ",\"source\":";
+    out += scenario.source ? "true" : "false";
     out += ",\"frontmost\":" + std::to_string(scenario.frontmost) + ",\"steps\":[";
     for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];

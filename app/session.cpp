@@ -41,6 +41,12 @@ void runListeningSession() {
     }
     tap = created;
     source = platform::attachTap(tap);
+    // Without a run-loop source nothing would service the tap, and every keystroke would wait
+    // for the system to time the tap out: as good as refused.
+    if (!source) {
+        emit(messages::permissionRequiredRestart);
+        platform::exitProcess(permissionMissing);
+    }
     platform::enableTap(tap);
     platform::addRepeatingTimer(tickInterval, staleHoldCheck);
     platform::startStopInputWatcher(stopProcedure);

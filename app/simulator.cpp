@@ -136,6 +136,7 @@ std::vector<Entry> simulate(const Scenario& run) {
     sim::World& world = sim::world();
     world.trusted = run.trusted;
     world.tapAllowed = run.tap;
+    world.sourceAllowed = run.source;
     world.frontmost = run.frontmost;
     world.onPost = recordPost;
     sim::sessionHooks().mainLoop = mainLoop;

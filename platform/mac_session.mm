@@ -47,8 +47,6 @@ void startStopInputWatcher(Work stop) {
 }
 
 void handleTerminationSignal(Work stop) {
-    // Ignored, so that the default action cannot end the process; the source still sees it.
-    signal(SIGTERM, SIG_IGN);
     stopSignal =
         dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGTERM, 0, dispatch_get_main_queue());
     dispatch_source_set_event_handler(stopSignal, ^{
@@ -57,6 +55,10 @@ void handleTerminationSignal(Work stop) {
       }
     });
     dispatch_resume(stopSignal);
+    // Only now ignored, so that the default action no longer ends the process: the source sees
+    // the signal whatever its disposition. In the other order a SIGTERM in between would neither
+    // end the process nor reach the handler.
+    signal(SIGTERM, SIG_IGN);
 }
 
 void runMainLoop() {

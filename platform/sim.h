@@ -40,6 +40,7 @@ struct World {
     // Set by the caller.
     bool trusted = true;                   // the answer of both trust checks
     bool tapAllowed = true;                // whether createTap returns a tap
+    bool sourceAllowed = true;             // whether attachTap makes a run-loop source
     Pid frontmost = 501;                   // 0: no frontmost application
     double now = 0;                        // the uptime clock
     int failCopies = 0;                    // the next this-many copies fail

@@ -62,6 +62,7 @@ void enableTap(TapRef) {
 }
 
 SourceRef attachTap(TapRef) {
+    if (!theWorld.sourceAllowed) return nullptr;
     theWorld.tapAttached = true;
     if (theWorld.onAttach) theWorld.onAttach();
     return reinterpret_cast<SourceRef>(&sim::sourceToken);

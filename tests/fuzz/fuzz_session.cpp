@@ -52,6 +52,7 @@ public:
         scenario.frontmost = processes[data[0] & 3];
         scenario.tap = data[0] != 0xFF;
         scenario.trusted = data[0] != 0xFE;
+        scenario.source = data[0] != 0xFD;
         for (std::size_t i = 1; i + 1 < size; i += 2)
             step(data[i], data[i + 1]);
         qk::soak::renumber(scenario);

@@ -640,7 +640,7 @@ void Checker::checkHoldsBounded() {
 std::vector<Violation> Checker::run(Tally& sums) {
     tally = &sums;
     readScenarioSteps();
-    if (!scenario.trusted || !scenario.tap) {
+    if (!scenario.trusted || !scenario.tap || !scenario.source) {
         checkRefusedSession();
         return std::move(violations);
     }
