@@ -1,22 +1,38 @@
 #include "app/json_input.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace qk {
 
 using namespace simdjson;
 
-bool readAll(std::FILE* file, std::string& text) {
+namespace {
+
+ReadResult endOfStream(std::FILE* file, const std::string& text) {
+    if (std::ferror(file)) return ReadResult::readError;
+    return text.size() > maxInputBytes ? ReadResult::tooLarge : ReadResult::ok;
+}
+
+ReadResult readWithin(std::FILE* file, std::string& text) {
     // A regular file tells its size, so the buffer is allocated once; pipes grow it as they go.
     struct stat status {};
-    if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
-        text.reserve(text.size() + static_cast<std::size_t>(status.st_size) + SIMDJSON_PADDING);
+    if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        const auto size = static_cast<std::uintmax_t>(status.st_size);
+        if (size > maxInputBytes) return ReadResult::tooLarge;
+        text.reserve(text.size() + static_cast<std::size_t>(size) + SIMDJSON_PADDING);
+    }
     for (;;) {
+        if (text.size() > maxInputBytes) return ReadResult::tooLarge;
         if (text.capacity() - text.size() <= SIMDJSON_PADDING) {
-            // Full: grow only if there is more to read.
+            // Full: grow only if there is more to read, and never far past the limit.
             const int next = std::getc(file);
-            if (next == EOF) return !std::ferror(file);
-            text.reserve(text.capacity() * 2 + 65536);
+            if (next == EOF) return endOfStream(file, text);
+            text.reserve(
+                std::min(text.capacity() * 2 + 65536, maxInputBytes + 1 + SIMDJSON_PADDING));
             text += static_cast<char>(next);
         }
         const std::size_t before = text.size();
@@ -24,7 +40,19 @@ bool readAll(std::FILE* file, std::string& text) {
         text.resize(before + room);
         const std::size_t got = std::fread(text.data() + before, 1, room, file);
         text.resize(before + got);
-        if (got < room) return !std::ferror(file);
+        if (got < room) return endOfStream(file, text);
+    }
+}
+
+} // namespace
+
+ReadResult readAll(std::FILE* file, std::string& text) {
+    try {
+        return readWithin(file, text);
+    } catch (const std::bad_alloc&) {
+        return ReadResult::noMemory;
+    } catch (const std::length_error&) {
+        return ReadResult::noMemory;
     }
 }
 
@@ -44,6 +72,8 @@ std::string describeJsonError(error_code code) {
         return "nested too deeply";
     case NUMBER_ERROR:
         return "malformed number, or one that does not fit a double";
+    case MEMALLOC:
+        return "out of memory";
     case NUMBER_OUT_OF_RANGE:
         return "a number out of range";
     case INCORRECT_TYPE:
@@ -96,7 +126,8 @@ error_code skipChecked(ondemand::value value, int depth) {
         return SUCCESS;
     }
     case ondemand::json_type::number:
-        return value.get_number().error();
+        // As a double, so that every number the reader can take passes, however many digits.
+        return value.get_double().error();
     case ondemand::json_type::string:
         return value.get_string().error();
     case ondemand::json_type::boolean:
@@ -118,6 +149,50 @@ error_code skipCheckedValue(ondemand::value value) {
 
 bool atEnd(ondemand::document& document) {
     return document.current_location().error() == OUT_OF_BOUNDS;
+}
+
+namespace {
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The index just past the array or object that starts at text[start], or npos if it never closes.
+// Only brackets outside strings count; the reader has checked the rest.
+std::size_t endOfValue(std::string_view text, std::size_t start) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            ++depth;
+        } else if ((c == ']' || c == '}') && --depth == 0) {
+            return i + 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::string_view whyTopLevelRefused(std::string_view text, char opener) {
+    std::size_t start = 0;
+    while (start < text.size() && isWhiteSpace(text[start]))
+        ++start;
+    if (start == text.size() || text[start] != opener) return {};
+    std::size_t end = endOfValue(text, start);
+    if (end == std::string_view::npos) return "the document ends before its top level is closed";
+    while (end < text.size() && isWhiteSpace(text[end]))
+        ++end;
+    return end < text.size() ? "unexpected content after the document" : "";
 }
 
 } // namespace qk

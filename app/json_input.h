@@ -1,16 +1,32 @@
 // Reading JSON input with simdjson's on-demand reader: whole-stream reads, padding, strict checks.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <simdjson.h>
 
 namespace qk {
 
+// Documents larger than this are refused without being read to the end. A recorded scan takes
+// about 300 bytes and a scenario step about 80, so this is far more than any real input, and it
+// keeps the reader's memory (about six times the document) well under half a gigabyte. The
+// reader itself could take at most 4 GiB.
+inline constexpr std::size_t maxInputBytes = 64 * 1024 * 1024;
+
+enum class ReadResult {
+    ok,
+    readError, // the stream reported an error
+    tooLarge,  // more than maxInputBytes; reading stopped there
+    noMemory,  // the text could not be allocated
+};
+
 // Appends everything readable from `file` to `text`, leaving room for the reader's padding so
-// that no second copy is needed. False on a read error.
-bool readAll(std::FILE* file, std::string& text);
+// that no second copy is needed. Stops once more than maxInputBytes have been read, or at once
+// when the file says it is larger than that.
+ReadResult readAll(std::FILE* file, std::string& text);
 
 // A view of `text` with the padding the reader needs (reserved here if missing).
 simdjson::padded_string_view padForJson(std::string& text);
@@ -24,5 +40,11 @@ simdjson::error_code skipCheckedValue(simdjson::ondemand::value value);
 
 // True once the whole document has been read: nothing but white space follows it.
 bool atEnd(simdjson::ondemand::document& document);
+
+// Why the reader refuses the top level of `text` although it opens with `opener` ('[' or '{'):
+// content follows the complete value, or the value is never closed. Returns that as the words of
+// an error message, or "" when `text` does not open with `opener`. The reader itself reports both
+// as a malformed top level.
+std::string_view whyTopLevelRefused(std::string_view text, char opener);
 
 } // namespace qk

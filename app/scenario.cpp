@@ -54,8 +54,11 @@ std::string quoted(std::string_view name, std::string_view what) {
 
 bool readInteger(ondemand::value value, std::string_view name, std::int64_t low, std::int64_t high,
                  std::int64_t& out, Problem& problem) {
-    if (auto code = value.get_int64().get(out))
+    if (auto code = value.get_int64().get(out)) {
+        // The reader calls a number with a fraction, or one beyond 64 bits, a wrong type.
+        if (code == INCORRECT_TYPE) return problem.set(quoted(name, " is not a 64-bit integer"));
         return problem.set(quoted(name, " is not an integer"), code);
+    }
     if (out < low || out > high) return problem.set(quoted(name, " is out of range"));
     return true;
 }
@@ -112,8 +115,11 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             eventMembers = true;
         } else if (name == "flags") {
             std::uint64_t flags = 0;
-            if (auto code = value.get_uint64().get(flags))
+            if (auto code = value.get_uint64().get(flags)) {
+                if (code == INCORRECT_TYPE)
+                    return problem.set("\"flags\" is not an unsigned 64-bit integer");
                 return problem.set("\"flags\" is not an unsigned integer", code);
+            }
             step.event.flags = flags;
             eventMembers = true;
         } else if (name == "autorepeat") {
@@ -193,8 +199,11 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
     if (auto code = parser.iterate(json).get(document))
         return problem.set("not a JSON document", code);
     ondemand::object object;
-    if (auto code = document.get_object().get(object))
+    if (auto code = document.get_object().get(object)) {
+        const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '{');
+        if (!why.empty()) return problem.set(why);
         return problem.set("the scenario is not an object", code);
+    }
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
@@ -242,7 +251,12 @@ bool readStep(std::string& json, Step& step, std::string& error) {
     if (auto code = parser.iterate(padForJson(json)).get(document)) {
         problem.set("not a JSON document", code);
     } else if (auto code2 = document.get_object().get(object)) {
-        problem.set("the step is not an object", code2);
+        const std::string_view why = whyTopLevelRefused(json, '{');
+        if (why.empty()) {
+            problem.set("the step is not an object", code2);
+        } else {
+            problem.set(why);
+        }
     } else if (readStepObject(object, false, step, problem)) {
         ok = atEnd(document) || problem.set("unexpected content after the step");
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string_view>
 
 #include <simdjson.h>
@@ -31,12 +32,14 @@ std::string describePlace(const Place& place) {
 class Failure {
 public:
     std::string message;
+    int status = dataError; // ioError when the reader ran out of memory: not the input's fault
     bool failed() const { return !message.empty(); }
     bool set(const Place& place, std::string_view what) {
         message = describePlace(place) + std::string(what);
         return false;
     }
     bool set(const Place& place, std::string_view what, error_code code) {
+        if (code == MEMALLOC) status = ioError;
         return set(place, std::string(what) + " (" + describeJsonError(code) + ")");
     }
 };
@@ -110,8 +113,11 @@ bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
     if (auto code = parser.iterate(json).get(document))
         return failure.set(place, "not a JSON document", code);
     ondemand::array sequences;
-    if (auto code = document.get_array().get(sequences))
+    if (auto code = document.get_array().get(sequences)) {
+        const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '[');
+        if (!why.empty()) return failure.set(place, why);
         return failure.set(place, "the top level is not an array of sequences", code);
+    }
     out += '[';
     for (auto element : sequences) {
         ++place.sequence;
@@ -134,25 +140,46 @@ int selfTest(std::string& input, std::string& out, std::string& error) {
     out.clear();
     error.clear();
     Failure failure;
-    if (!runDocument(padForJson(input), out, failure)) {
-        out.clear();
+    try {
+        if (runDocument(padForJson(input), out, failure)) return 0;
         error = "qkscan: self-test input: " + failure.message + "\n";
-        return dataError;
+    } catch (const std::bad_alloc&) {
+        failure.status = ioError;
+        error = "qkscan: self-test: out of memory\n";
     }
-    return 0;
+    out.clear();
+    return failure.status;
 }
+
+namespace {
+
+[[noreturn]] void fail(const std::string& line, int status) {
+    std::fputs(line.c_str(), stderr);
+    std::exit(status);
+}
+
+} // namespace
 
 void runSelfTest() {
     std::string input, out, error;
-    if (!readAll(stdin, input)) {
-        std::fputs("qkscan: self-test input: cannot read standard input\n", stderr);
-        std::exit(ioError);
+    switch (readAll(stdin, input)) {
+    case ReadResult::ok:
+        break;
+    case ReadResult::readError:
+        fail("qkscan: self-test input: cannot read standard input\n", ioError);
+    case ReadResult::tooLarge:
+        fail("qkscan: self-test: input larger than " + std::to_string(maxInputBytes) + " bytes\n",
+             dataError);
+    case ReadResult::noMemory:
+        fail("qkscan: self-test: out of memory reading standard input\n", ioError);
     }
     const int status = selfTest(input, out, error);
+    if (status != 0) fail(error, status);
     std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fputs(error.c_str(), stderr);
-    std::fflush(stdout);
-    std::exit(status);
+    // A result that did not reach its reader is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        fail("qkscan: self-test: cannot write the result to standard output\n", ioError);
+    std::exit(0);
 }
 
 } // namespace qk

@@ -1,6 +1,7 @@
 // qkscan-sim [FILE]: runs a scenario (from FILE, or standard input) through the listening session
 // on the simulated platform and prints the transcript.
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "app/json_input.h"
@@ -9,36 +10,69 @@
 #include "app/simulator.h"
 #include "app/standard_fds.h"
 
+namespace {
+
+using namespace qk;
+
+constexpr int usage = 64;    // EX_USAGE
+constexpr int noInput = 66;  // EX_NOINPUT
+constexpr int software = 70; // EX_SOFTWARE
+
+int fail(const std::string& what, int status) {
+    std::fprintf(stderr, "qkscan-sim: %s\n", what.c_str());
+    return status;
+}
+
+// Reads the scenario document from `path`, or standard input if it is null. 0, or the exit status.
+int readInput(const char* path, std::string& json) {
+    std::FILE* file = path ? std::fopen(path, "rb") : stdin;
+    if (!file) return fail(std::string("cannot open ") + path, noInput);
+    const ReadResult result = readAll(file, json);
+    if (file != stdin) std::fclose(file);
+    switch (result) {
+    case ReadResult::ok:
+        return 0;
+    case ReadResult::readError:
+        return fail("cannot read the scenario", noInput);
+    case ReadResult::tooLarge:
+        return fail("input larger than " + std::to_string(maxInputBytes) + " bytes", dataError);
+    case ReadResult::noMemory:
+        return fail("out of memory reading the scenario", ioError);
+    }
+    return 0;
+}
+
+int run(const char* path) {
+    std::string json;
+    if (const int status = readInput(path, json)) return status;
+    Scenario scenario;
+    std::string error;
+    if (!readScenario(json, scenario, error)) return fail("scenario: " + error, dataError);
+    std::string out;
+    try {
+        for (const Entry& entry : simulate(scenario))
+            appendEntry(out, entry);
+    } catch (const SimulationError& problem) {
+        return fail(problem.what(), software);
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    // A transcript that did not reach its reader is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return fail("cannot write the transcript to standard output", ioError);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    using namespace qk;
     openClosedStandardDescriptors();
-    constexpr int noInput = 66; // EX_NOINPUT
-    constexpr int usage = 64;   // EX_USAGE
     if (argc > 2) {
         std::fputs("usage: qkscan-sim [FILE]\n", stderr);
         return usage;
     }
-    std::FILE* file = argc == 2 ? std::fopen(argv[1], "rb") : stdin;
-    if (!file) {
-        std::fprintf(stderr, "qkscan-sim: cannot open %s\n", argv[1]);
-        return noInput;
+    try {
+        return run(argc == 2 ? argv[1] : nullptr);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory", ioError);
     }
-    std::string json;
-    const bool read = readAll(file, json);
-    if (file != stdin) std::fclose(file);
-    if (!read) {
-        std::fputs("qkscan-sim: cannot read the scenario\n", stderr);
-        return noInput;
-    }
-    Scenario scenario;
-    std::string error;
-    if (!readScenario(json, scenario, error)) {
-        std::fprintf(stderr, "qkscan-sim: scenario: %s\n", error.c_str());
-        return dataError;
-    }
-    std::string out;
-    for (const Entry& entry : simulate(scenario))
-        appendEntry(out, entry);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
 }

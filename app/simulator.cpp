@@ -63,14 +63,19 @@ void tapEvent(sim::Event event) {
 
 void input(const sim::Event& event) {
     tapEvent(event);
-    // A well-behaved filter lets its own events through at once; the bound keeps a faulty one
-    // that keeps re-posting them from looping forever.
-    for (int budget = 100000; !hardwareStream.empty() && budget > 0; --budget) {
+    // The filter re-posts at most the events it withheld (each step is withheld at most once)
+    // and the pointer event itself, and lets its own events through, so a correct one stays
+    // within this. A faulty one that keeps re-posting would loop for ever.
+    const std::size_t limit = scenario->steps.size() + 1;
+    for (std::size_t passed = 0; !hardwareStream.empty(); ++passed) {
+        if (passed == limit)
+            throw SimulationError("the session posted more than " + std::to_string(limit) +
+                                  " events into the hardware stream after step " +
+                                  std::to_string(event.origin));
         const sim::Event next = hardwareStream.front();
         hardwareStream.pop_front();
         tapEvent(next);
     }
-    hardwareStream.clear();
 }
 
 void runStep(const Step& step) {
@@ -124,32 +129,45 @@ void mainLoop() {
     runStep(stop);
 }
 
+// Points the simulated platform at one run, and away from it again however the run ends.
+class Run {
+public:
+    Run(const Scenario& run, std::vector<Entry>& entries) {
+        scenario = &run;
+        transcript = &entries;
+        hardwareStream.clear();
+        sim::resetWorld();
+        sim::resetSessionHooks();
+        sim::World& world = sim::world();
+        world.trusted = run.trusted;
+        world.tapAllowed = run.tap;
+        world.sourceAllowed = run.source;
+        world.frontmost = run.frontmost;
+        world.onPost = recordPost;
+        sim::sessionHooks().mainLoop = mainLoop;
+        setEmitSink(recordLine);
+    }
+    ~Run() {
+        setEmitSink(nullptr);
+        sim::world().onPost = nullptr;
+        hardwareStream.clear();
+        scenario = nullptr;
+        transcript = nullptr;
+    }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+};
+
 } // namespace
 
 std::vector<Entry> simulate(const Scenario& run) {
     std::vector<Entry> entries;
-    scenario = &run;
-    transcript = &entries;
-    hardwareStream.clear();
-    sim::resetWorld();
-    sim::resetSessionHooks();
-    sim::World& world = sim::world();
-    world.trusted = run.trusted;
-    world.tapAllowed = run.tap;
-    world.sourceAllowed = run.source;
-    world.frontmost = run.frontmost;
-    world.onPost = recordPost;
-    sim::sessionHooks().mainLoop = mainLoop;
-    setEmitSink(recordLine);
+    const Run current(run, entries);
     try {
         runListeningSession();
     } catch (const sim::ProcessExit& exit) {
         record(Entry::Kind::exit).status = exit.status;
     }
-    setEmitSink(nullptr);
-    world.onPost = nullptr;
-    scenario = nullptr;
-    transcript = nullptr;
     return entries;
 }
 

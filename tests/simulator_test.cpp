@@ -2,6 +2,7 @@
 // ones (scripts/update-transcripts rewrites those after a deliberate change).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "app/scenario.h"
+#include "app/simulator.h"
 #include "tests/support/process.h"
 
 namespace qk {
@@ -62,6 +64,45 @@ TEST(Simulator, ReadsTheScenarioFromStandardInputToo) {
               "{\"at\":0.6,\"exit\":0}\n");
 }
 
+// Comments may hold any number JSON allows, also one no integer type holds.
+TEST(Simulator, NotesTakeEveryNumber) {
+    std::string json = R"({"note":18446744073709551616,"steps":[)"
+                       R"({"at":0,"type":"keyUp","note":[-1e308,12345678901234567890123]}]})";
+    Scenario scenario;
+    std::string error;
+    EXPECT_TRUE(readScenario(json, scenario, error)) << error;
+    EXPECT_EQ(scenario.steps.size(), 1u);
+}
+
+// A click re-posts a whole hold into the hardware stream, where each event passes the tap again:
+// however long the hold, every event is delivered and shows in the transcript.
+TEST(Simulator, EveryEventOfAHugeHoldIsDeliveredAfterAClick) {
+    constexpr int keyUps = 100005;
+    Scenario scenario;
+    const auto add = [&](EventType type, std::int64_t key) {
+        Step& step = scenario.steps.emplace_back();
+        step.at = 1;
+        step.event.type = type;
+        step.event.key = key;
+        step.event.origin = static_cast<std::int64_t>(scenario.steps.size() - 1);
+    };
+    add(types::keyDown, 12); // Q starts a hold
+    for (int i = 0; i < keyUps; ++i)
+        add(types::keyUp, 4); // key-ups are held without a count
+    add(types::leftMouseDown, 0);
+    std::vector<bool> delivered(scenario.steps.size(), false);
+    std::size_t hidPosts = 0;
+    for (const Entry& entry : simulate(scenario)) {
+        if (entry.kind == Entry::Kind::postHID) ++hidPosts;
+        if (entry.kind != Entry::Kind::deliver) continue;
+        ASSERT_EQ(entry.pid, 501);
+        ASSERT_FALSE(delivered[static_cast<std::size_t>(entry.step)]) << "step " << entry.step;
+        delivered[static_cast<std::size_t>(entry.step)] = true;
+    }
+    EXPECT_EQ(hidPosts, scenario.steps.size());
+    EXPECT_EQ(std::count(delivered.begin(), delivered.end(), false), 0);
+}
+
 // A scenario written out by formatScenario reads back as the same scenario.
 TEST(Simulator, FormattedScenariosReadBack) {
     for (const auto& [path, expected] : scenarioFiles()) {
@@ -101,11 +142,16 @@ const std::vector<BadScenario> badScenarios = {
     {"two kinds", R"({"steps":[{"at":1,"type":"keyUp","stop":"eof"}]})", "exactly one"},
     {"event members without a type", R"({"steps":[{"at":1,"frontmost":2,"key":3}]})",
      "belong to input events"},
-    {"key not an integer", R"({"steps":[{"at":1,"type":"keyUp","key":1.5}]})", "\"key\""},
+    {"key not an integer", R"({"steps":[{"at":1,"type":"keyUp","key":1.5}]})",
+     "\"key\" is not a 64-bit integer"},
+    {"key beyond 64 bits", R"({"steps":[{"at":1,"type":"keyUp","key":18446744073709551616}]})",
+     "\"key\" is not a 64-bit integer"},
     {"flags negative", R"({"steps":[{"at":1,"type":"keyUp","flags":-1}]})", "\"flags\""},
     {"unknown stop", R"({"steps":[{"at":1,"stop":"now"}]})", "\"stop\""},
     {"negative failCopies", R"({"steps":[{"at":1,"failCopies":-2}]})", "out of range"},
-    {"trailing content", R"({} {})", "after the document"},
+    {"trailing content", R"({} {})", "unexpected content after the document"},
+    {"a word after the document", R"({} x)", "unexpected content after the document"},
+    {"cut short", R"({"steps":[)", "the document ends before its top level is closed"},
     {"malformed note", R"({"note":[tru]})", "\"note\""},
     {"a member name with a line break stays on one line", R"({"\note":true})",
      R"(unknown member "\note")"},

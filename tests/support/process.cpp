@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,13 +12,24 @@ extern char** environ;
 
 namespace qk::test {
 
-Outcome run(const std::vector<std::string>& arguments, const std::string& input) {
+Outcome run(const std::vector<std::string>& arguments, const std::string& input,
+            const Streams& streams) {
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err)) return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (streams.inputFile.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, streams.inputFile.c_str(), O_RDONLY, 0);
+    }
+    if (streams.outputClosed) {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (!streams.outputFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, streams.outputFile.c_str(), O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    }
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
@@ -43,7 +55,7 @@ Outcome run(const std::vector<std::string>& arguments, const std::string& input)
     std::signal(SIGPIPE, SIG_IGN);
     std::size_t written = 0;
     int inFd = in[1];
-    if (input.empty()) {
+    if (input.empty() || !streams.inputFile.empty()) {
         close(inFd);
         inFd = -1;
     }

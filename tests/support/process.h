@@ -14,8 +14,17 @@ struct Outcome {
     int signal = 0;  // the signal that ended it, if any
 };
 
+// Where the child's standard input comes from and its standard output goes, when not from and to
+// the test's pipes.
+struct Streams {
+    std::string inputFile;     // standard input read from this file (`input` is then unused)
+    std::string outputFile;    // standard output written to this file
+    bool outputClosed = false; // the child starts with standard output closed
+};
+
 // Runs `program` with `arguments` (argument 0 included), writes `input` to its standard input and
 // closes it, and waits for it to end.
-Outcome run(const std::vector<std::string>& arguments, const std::string& input);
+Outcome run(const std::vector<std::string>& arguments, const std::string& input,
+            const Streams& streams = {});
 
 } // namespace qk::test

@@ -1,0 +1,124 @@
+// Inputs nobody should send and outputs that cannot be written, for the self-test and the
+// simulator: each ends with one error line and a telling status, never a crash, a hang, or a
+// failure reported as success.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/json_input.h"
+#include "tests/support/process.h"
+
+namespace qk {
+namespace {
+
+const std::string selfTest = QKSCAN_BINARY;
+const std::string simulator = QKSCAN_SIM_BINARY;
+const std::string scan = QKSCAN_SOURCE_DIR "/examples/scenarios/clean-scan.json";
+const std::string tooLarge = "input larger than " + std::to_string(maxInputBytes) + " bytes";
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool addressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool addressSanitizer = false;
+#endif
+
+// A file that says it holds 64 GiB but takes no disk space.
+class SparseFile {
+public:
+    SparseFile() {
+        path = testing::TempDir() + "qkscan-sparse-XXXXXX";
+        const int fd = mkstemp(path.data());
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(ftruncate(fd, off_t{64} << 30), 0);
+        close(fd);
+    }
+    ~SparseFile() { unlink(path.c_str()); }
+    SparseFile(const SparseFile&) = delete;
+    SparseFile& operator=(const SparseFile&) = delete;
+    std::string path;
+};
+
+void expectOneErrorLine(const test::Outcome& outcome, int status, const std::string& words) {
+    EXPECT_EQ(outcome.status, status);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+    EXPECT_NE(outcome.err.find(words), std::string::npos) << outcome.err;
+}
+
+struct Case {
+    const char* title;
+    std::vector<std::string> command;
+    std::string inputFile; // standard input, or "" for none
+    int status;
+    std::string words; // part of the error line
+};
+
+// Reading stops once the limit is passed (at once for a file that says it is larger), whatever
+// is behind standard input; running out of memory while reading is an error of its own.
+TEST(HostileInput, HugeOrEndlessInputIsRefusedWithoutReadingItAll) {
+    const SparseFile huge;
+    const std::string limitedMemory = "ulimit -v 40000 && exec \"$0\" --self-test";
+    const std::vector<Case> cases = {
+        {"self-test, endless", {selfTest, "--self-test"}, {"/dev/zero"}, 65, tooLarge},
+        {"self-test, 64 GiB", {selfTest, "--self-test"}, {huge.path}, 65, tooLarge},
+        {"simulator, endless", {simulator}, {"/dev/zero"}, 65, tooLarge},
+        {"simulator, 64 GiB", {simulator, huge.path}, "", 65, tooLarge},
+        {"self-test, out of memory",
+         {"/bin/sh", "-c", limitedMemory, selfTest},
+         {"/dev/zero"},
+         74,
+         "out of memory reading standard input"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        // A memory limit leaves the address sanitizer no room for its shadow memory.
+        if (addressSanitizer && c.status == 74) continue;
+        test::Streams streams;
+        streams.inputFile = c.inputFile;
+        expectOneErrorLine(test::run(c.command, "", streams), c.status, c.words);
+    }
+}
+
+// Output that is lost (a full disk, a closed standard output) is reported, not taken for success.
+TEST(HostileInput, UnwritableOutputIsAnError) {
+    const bool haveFull = access("/dev/full", W_OK) == 0; // Linux only
+    test::Streams full, closed;
+    full.outputFile = "/dev/full";
+    closed.outputClosed = true;
+    std::string longScenario = R"({"steps":[)";
+    for (int step = 0; step < 20000; ++step)
+        longScenario += std::string(step ? "," : "") + R"({"at":1,"type":"keyUp","key":4})";
+    longScenario += "]}";
+    const std::string results = "cannot write the result to standard output";
+    const std::string transcript = "cannot write the transcript to standard output";
+    struct Output {
+        const char* title;
+        std::vector<std::string> command;
+        std::string input;
+        test::Streams streams;
+        std::string words;
+    };
+    const std::vector<Output> cases = {
+        {"self-test, full", {selfTest, "--self-test"}, "[[]]", full, results},
+        {"self-test, closed", {selfTest, "--self-test"}, "[[]]", closed, results},
+        {"simulator, short transcript, full", {simulator, scan}, "", full, transcript},
+        {"simulator, long transcript, full", {simulator}, longScenario, full, transcript},
+        {"simulator, closed", {simulator, scan}, "", closed, transcript},
+    };
+    for (const Output& c : cases) {
+        SCOPED_TRACE(c.title);
+        if (c.streams.outputFile == "/dev/full" && !haveFull) continue;
+        const test::Outcome outcome = test::run(c.command, c.input, c.streams);
+        EXPECT_EQ(outcome.status, 74);
+        EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.words), std::string::npos) << outcome.err;
+    }
+}
+
+} // namespace
+} // namespace qk
