@@ -442,12 +442,14 @@ void Checker::checkWithheldGoHome() {
 
 // An undelivered event of a hold that began while no application was frontmost: such a hold has
 // nowhere to go. It began with a Q typed then; until the event, everything the person typed was
-// withheld and no application came to the front.
+// withheld and no application was in front when it came. A key-up dropped once after a trigger
+// does not count: it is dropped before the filter looks at the frontmost application, so an
+// application that came to the front only around it does not end the hold.
 bool Checker::inHoldWithoutFrontmost(std::size_t step) const {
     if (steps[step].frontmost != 0) return false;
     for (std::size_t j = step + 1; j-- > 0;) {
         const StepInfo& info = steps[j];
-        if (!info.input || info.marked) continue;
+        if (!info.input || info.marked || info.swallowedUp) continue;
         if (at(step) - at(j) > longestHold + slack) return false;
         if (info.frontmost != 0 || info.tapDisabled || info.verdictAt < 0 ||
             info.verdict != Verdict::drop)
