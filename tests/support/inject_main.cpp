@@ -11,6 +11,7 @@
 // use instead of fds 3 and 4, for when the helper is started by a parent that does not pass extra
 // descriptors on. The process is trusted and its tap is allowed; the frontmost process starts as
 // 501.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -31,7 +32,8 @@ using namespace qk;
 int inputFd = 3;
 int recordFd = 4;
 
-std::string pending; // input received but not yet a whole line
+std::string pending;     // input received but not yet a whole line
+std::size_t scanned = 0; // bytes of `pending` known to hold no line break
 std::int64_t lineNumber = 0;
 
 void writeRecord(const Entry& entry) {
@@ -84,11 +86,16 @@ void onInputReadable() {
         return;
     }
     pending.append(buffer, static_cast<std::size_t>(got));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
+    // Each byte is looked at once and the handled lines are cut off together, so that a long
+    // line costs time in proportion to its length.
+    std::size_t start = 0;
+    for (std::size_t end; (end = pending.find('\n', std::max(start, scanned))) != std::string::npos;
+         start = end + 1) {
+        std::string line = pending.substr(start, end - start);
         if (!line.empty()) runLine(line);
     }
+    pending.erase(0, start);
+    scanned = pending.size();
 }
 
 void watchInput() {
