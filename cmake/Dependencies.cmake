@@ -4,12 +4,25 @@
 # builds need that: a package manager's libraries cover one architecture).
 include(FetchContent)
 
+# A dependency built from source is part of this build only for what qkscan links: its directory
+# is excluded from "all", which also keeps its install rules (headers, libraries, package files)
+# out of qkscan's install.
+function(qk_keep_out_of_install name)
+  FetchContent_GetProperties(${name})
+  if(${name}_POPULATED)
+    set_property(DIRECTORY ${${name}_SOURCE_DIR} PROPERTY EXCLUDE_FROM_ALL TRUE)
+  endif()
+endfunction()
+
+set(QKSCAN_SIMDJSON_URL "https://github.com/simdjson/simdjson/archive/refs/tags/v3.0.1.tar.gz"
+  CACHE STRING "Where simdjson's pinned release archive comes from when it is built from source (a URL; file:// for a local copy)")
 FetchContent_Declare(simdjson
-  URL https://github.com/simdjson/simdjson/archive/refs/tags/v3.0.1.tar.gz
+  URL ${QKSCAN_SIMDJSON_URL}
   URL_HASH SHA256=156b1bc5eb0561b2bd166b46d191fd3d95a3e709cc63761477d3b7aec2b6e9ed
   FIND_PACKAGE_ARGS 3 CONFIG)
 set(SIMDJSON_DEVELOPER_MODE OFF CACHE BOOL "" FORCE)
 FetchContent_MakeAvailable(simdjson)
+qk_keep_out_of_install(simdjson)
 
 if(QKSCAN_BUILD_TESTS)
   FetchContent_Declare(googletest
@@ -19,4 +32,5 @@ if(QKSCAN_BUILD_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   FetchContent_MakeAvailable(googletest)
+  qk_keep_out_of_install(googletest)
 endif()
