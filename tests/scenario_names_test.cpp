@@ -213,16 +213,20 @@ const std::vector<Bad> bad = {
      R"(step 1: "at" goes back in time)"},
 };
 
+// The timeline refuses what the transcript refuses.
 TEST(NamesAndTyping, MalformedStepsGetOneErrorLineAndStatus65) {
     for (const Bad& c : bad) {
-        SCOPED_TRACE(c.title);
-        const test::Outcome outcome =
-            test::run({QKSCAN_SIM_BINARY}, R"({"steps":[)" + c.steps + "]}");
-        EXPECT_EQ(outcome.status, 65);
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_EQ(outcome.err.rfind("qkscan-sim: scenario: ", 0), 0u) << outcome.err;
-        EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
-        EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+        for (const char* text : {"", "--text"}) {
+            SCOPED_TRACE(std::string(c.title) + " " + text);
+            std::vector<std::string> arguments = {QKSCAN_SIM_BINARY};
+            if (*text) arguments.emplace_back(text);
+            const test::Outcome outcome = test::run(arguments, R"({"steps":[)" + c.steps + "]}");
+            EXPECT_EQ(outcome.status, 65);
+            EXPECT_EQ(outcome.out, "");
+            EXPECT_EQ(outcome.err.rfind("qkscan-sim: scenario: ", 0), 0u) << outcome.err;
+            EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+            EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+        }
     }
 }
 
