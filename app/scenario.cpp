@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "app/json_input.h"
+#include "app/key_names.h"
+#include "app/typing.h"
 #include "parent/json_text.h"
 
 namespace qk {
@@ -84,8 +86,41 @@ constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto pidMax = std::numeric_limits<Pid>::max();
 
-// Reads the members of one step. `needAt` is false for the lines of an input channel.
-bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& problem) {
+// A key code, or a key name from the table in key_names.cpp.
+bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
+    ondemand::json_type type;
+    if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
+    if (type != ondemand::json_type::string)
+        return readInteger(value, "key", int64Min, int64Max, out, problem);
+    std::string_view name;
+    if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
+    const auto key = keyCodeOf(name);
+    if (!key) {
+        std::string what = "unknown key name " + quoted(name, "");
+        const std::string_view near = keyNameIgnoringCase(name);
+        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        return problem.set(what);
+    }
+    out = *key;
+    return true;
+}
+
+// The members of a "text" step go together, and only with it.
+bool checkTyping(const Typing& typing, bool eventMembers, Problem& problem) {
+    if (!typing.requested && (typing.haveText || typing.haveInterval))
+        return problem.set("\"text\" and \"interval\" belong to steps of type \"text\"");
+    if (typing.requested && !(typing.haveText && typing.haveInterval))
+        return problem.set("a \"text\" step needs \"text\" and \"interval\"");
+    if (typing.requested && eventMembers)
+        return problem.set("a \"text\" step types its own keys: no \"key\", \"flags\", "
+                           "\"autorepeat\" or \"userData\"");
+    return true;
+}
+
+// Reads the members of one step. `needAt` is false for the lines of an input channel; `typing`
+// collects a "text" step's members, and is null where such steps are not allowed.
+bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& problem,
+                    Typing* typing = nullptr) {
     bool haveAt = false, haveType = false;
     int kinds = 0;
     bool eventMembers = false;
@@ -105,13 +140,18 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             if (auto code = value.get_string().get(type))
                 return problem.set("\"type\" is not a string", code);
             step.event.type = typeFromName(type);
-            if (step.event.type == 0) return problem.set("unknown \"type\"");
+            if (type == "text" && !typing)
+                return problem.set("a \"text\" step is not allowed here");
+            if (type == "text") {
+                typing->requested = true;
+            } else if (step.event.type == 0) {
+                return problem.set("unknown \"type\"");
+            }
             step.kind = Step::Kind::input;
             haveType = true;
             ++kinds;
         } else if (name == "key") {
-            if (!readInteger(value, name, int64Min, int64Max, step.event.key, problem))
-                return false;
+            if (!readKey(value, step.event.key, problem)) return false;
             eventMembers = true;
         } else if (name == "flags") {
             std::uint64_t flags = 0;
@@ -158,10 +198,21 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             ++kinds;
         } else if (name == "note") {
             if (auto code = skipCheckedValue(value)) return problem.set("malformed \"note\"", code);
+        } else if (typing && name == "text") {
+            std::string_view text;
+            if (auto code = value.get_string().get(text))
+                return problem.set("\"text\" is not a string", code);
+            typing->text = text;
+            typing->haveText = true;
+        } else if (typing && name == "interval") {
+            if (auto code = value.get_double().get(typing->interval))
+                return problem.set("\"interval\" is not a usable number", code);
+            typing->haveInterval = true;
         } else {
             return problem.set("unknown member " + quoted(name, ""));
         }
     }
+    if (typing && !checkTyping(*typing, eventMembers, problem)) return false;
     if (needAt && !haveAt) return problem.set("the step has no \"at\"");
     if (kinds != 1)
         return problem.set("a step needs exactly one of \"type\", \"frontmost\", \"failCopies\", "
@@ -176,18 +227,24 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
     ondemand::array steps;
     if (auto code = value.get_array().get(steps))
         return problem.set("\"steps\" is not an array", code);
+    // Errors count the steps as written; a "text" step becomes the several steps it types.
+    std::size_t position = 0;
     for (auto element : steps) {
         const std::size_t index = scenario.steps.size();
-        problem.where = "step " + std::to_string(index) + ": ";
+        problem.where = "step " + std::to_string(position++) + ": ";
         ondemand::object object;
         if (auto code = element.get_object().get(object))
             return problem.set("a step is not an object", code);
         Step step;
         step.event.origin = static_cast<std::int64_t>(index);
-        if (!readStepObject(object, true, step, problem)) return false;
+        Typing typing;
+        if (!readStepObject(object, true, step, problem, &typing)) return false;
         if (!scenario.steps.empty() && step.at < scenario.steps.back().at)
             return problem.set("\"at\" goes back in time");
-        scenario.steps.push_back(step);
+        std::string error;
+        if (typing.requested && !appendTyping(typing, step.at, maxTime, scenario.steps, error))
+            return problem.set(error);
+        if (!typing.requested) scenario.steps.push_back(step);
     }
     problem.where.clear();
     return true;

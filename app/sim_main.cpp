@@ -1,14 +1,16 @@
-// qkscan-sim [FILE]: runs a scenario (from FILE, or standard input) through the listening session
-// on the simulated platform and prints the transcript.
+// qkscan-sim [--text] [FILE]: runs a scenario (from FILE, or standard input) through the listening
+// session on the simulated platform and prints the transcript, or with --text the timeline.
 #include <cstdio>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "app/json_input.h"
 #include "app/scenario.h"
 #include "app/self_test.h"
 #include "app/simulator.h"
 #include "app/standard_fds.h"
+#include "app/timeline.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ int readInput(const char* path, std::string& json) {
     return 0;
 }
 
-int run(const char* path) {
+int run(const char* path, bool text) {
     std::string json;
     if (const int status = readInput(path, json)) return status;
     Scenario scenario;
@@ -50,8 +52,13 @@ int run(const char* path) {
     if (!readScenario(json, scenario, error)) return fail("scenario: " + error, dataError);
     std::string out;
     try {
-        for (const Entry& entry : simulate(scenario))
-            appendEntry(out, entry);
+        const std::vector<Entry> transcript = simulate(scenario);
+        if (text) {
+            out = formatTimeline(scenario, transcript);
+        } else {
+            for (const Entry& entry : transcript)
+                appendEntry(out, entry);
+        }
     } catch (const SimulationError& problem) {
         return fail(problem.what(), software);
     }
@@ -66,12 +73,14 @@ int run(const char* path) {
 
 int main(int argc, char** argv) {
     openClosedStandardDescriptors();
-    if (argc > 2) {
-        std::fputs("usage: qkscan-sim [FILE]\n", stderr);
+    const bool text = argc > 1 && std::string_view(argv[1]) == "--text";
+    const int first = text ? 2 : 1; // the FILE argument, if any
+    if (argc > first + 1 || (argc == first + 1 && argv[first][0] == '-')) {
+        std::fputs("usage: qkscan-sim [--text] [FILE]\n", stderr);
         return usage;
     }
     try {
-        return run(argc == 2 ? argv[1] : nullptr);
+        return run(argc == first + 1 ? argv[first] : nullptr, text);
     } catch (const std::bad_alloc&) {
         return fail("out of memory", ioError);
     }
