@@ -1,6 +1,6 @@
 // The listening session's machinery on POSIX hosts: a poll loop on the main thread, a repeating
-// timer, a watcher thread that hands the stop over through a pipe, and SIGTERM turned into work on
-// the main loop through a self-pipe.
+// timer, a watcher thread that hands the stop over through a pipe, and SIGTERM (and SIGINT, for the
+// recorder) turned into work on the main loop through a self-pipe.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -27,9 +27,10 @@ using platform::Work;
 // Work submitted from another thread travels as the function's address through this pipe, so the
 // submitting side touches no memory the main thread owns.
 int submitRead = -1, submitWrite = -1;
-// The SIGTERM handler writes one byte here.
+// The signal handler writes the signal's number here, one byte per signal.
 int signalRead = -1, signalWrite = -1;
-Work onTermination = nullptr;
+Work onTermination = nullptr; // SIGTERM
+Work onInterrupt = nullptr;   // SIGINT
 
 Work tick = nullptr;
 double tickInterval = 0;
@@ -75,11 +76,20 @@ void submitToMain(Work work) {
     writeFully(submitWrite, &work, sizeof work);
 }
 
-extern "C" void onSigterm(int) {
+extern "C" void onSignal(int signo) {
     const int saved = errno;
-    const char byte = 'T';
+    const char byte = static_cast<char>(signo);
     [[maybe_unused]] const ssize_t wrote = write(signalWrite, &byte, 1);
     errno = saved;
+}
+
+void handleSignal(int signo) {
+    makePipe(signalRead, signalWrite);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signo, &action, nullptr);
 }
 
 Work stopWork = nullptr; // read by the watcher thread; written once before it starts
@@ -96,10 +106,13 @@ void runSubmitted() {
     if (got == static_cast<ssize_t>(sizeof work) && work) work();
 }
 
-void runTermination() {
+void runSignalled() {
     char bytes[16];
-    [[maybe_unused]] const ssize_t got = read(signalRead, bytes, sizeof bytes);
-    if (onTermination) onTermination();
+    const ssize_t got = read(signalRead, bytes, sizeof bytes);
+    for (ssize_t i = 0; i < got; ++i) {
+        const Work work = bytes[i] == SIGINT ? onInterrupt : onTermination;
+        if (work) work();
+    }
 }
 
 int pollTimeoutMs() {
@@ -143,12 +156,13 @@ void addRepeatingTimer(double interval, Work work) {
 void startStopInputWatcher(Work stop) {
     makePipe(submitRead, submitWrite);
     stopWork = stop;
-    // The watcher never takes SIGTERM: it inherits a mask that blocks it, so the signal always
-    // reaches the main thread.
-    sigset_t term, previous;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &term, &previous);
+    // The watcher never takes SIGTERM or SIGINT: it inherits a mask that blocks them, so the
+    // signals always reach the main thread.
+    sigset_t stopSignals, previous;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
     pthread_t thread;
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
@@ -160,13 +174,13 @@ void startStopInputWatcher(Work stop) {
 }
 
 void handleTerminationSignal(Work stop) {
-    makePipe(signalRead, signalWrite);
     onTermination = stop;
-    struct sigaction action {};
-    action.sa_handler = onSigterm;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
+    handleSignal(SIGTERM);
+}
+
+void handleInterruptSignal(Work stop) {
+    onInterrupt = stop;
+    handleSignal(SIGINT);
 }
 
 void runMainLoop() {
@@ -186,7 +200,7 @@ void runMainLoop() {
             if (fd.fd == submitRead) {
                 runSubmitted();
             } else if (fd.fd == signalRead) {
-                runTermination();
+                runSignalled();
             } else {
                 for (const Watch& watch : watches)
                     if (watch.fd == fd.fd) {

@@ -1,7 +1,7 @@
-// The main-thread machinery of the listening session: main loop, timer, the standard-input watcher
-// thread, submission to the main thread, termination-signal handling and exit. One implementation
-// per host is linked in: macOS (run loop and dispatch), POSIX (poll), and the simulator's virtual
-// time.
+// The main-thread machinery of the listening session (and of the recorder): main loop, timer, the
+// standard-input watcher thread, submission to the main thread, signal handling and exit. One
+// implementation per host is linked in: macOS (run loop and dispatch), POSIX (poll), and the
+// simulator's virtual time.
 #pragma once
 
 namespace qk::platform {
@@ -19,6 +19,11 @@ void startStopInputWatcher(Work stop);
 // From now on the termination signal (SIGTERM) runs `stop` on the main thread instead of ending
 // the process.
 void handleTerminationSignal(Work stop);
+
+// From now on the interrupt signal (SIGINT, Control-C in a terminal) runs `stop` on the main thread
+// instead of ending the process. The listening session does not call it: there SIGINT keeps its
+// default action.
+void handleInterruptSignal(Work stop);
 
 // Runs the main loop: tap callbacks, timer ticks and submitted work. Returns only if the loop ends.
 void runMainLoop();

@@ -32,6 +32,10 @@ void handleTerminationSignal(Work stop) {
     sim::hooks.stopFromSignal = stop;
 }
 
+void handleInterruptSignal(Work stop) {
+    sim::hooks.stopFromInterrupt = stop;
+}
+
 void runMainLoop() {
     if (sim::hooks.mainLoop) sim::hooks.mainLoop();
 }

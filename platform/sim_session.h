@@ -10,8 +10,9 @@ struct SessionHooks {
     // Recorded as the session sets itself up.
     platform::Work tick = nullptr;
     double tickInterval = 0;
-    platform::Work stopFromInput = nullptr;  // what the standard-input watcher submits
-    platform::Work stopFromSignal = nullptr; // what SIGTERM runs once handled
+    platform::Work stopFromInput = nullptr;     // what the standard-input watcher submits
+    platform::Work stopFromSignal = nullptr;    // what SIGTERM runs once handled
+    platform::Work stopFromInterrupt = nullptr; // what SIGINT runs once handled
     // Set by the driver: the main loop's body.
     void (*mainLoop)() = nullptr;
 };

@@ -240,6 +240,15 @@ TEST(SessionProcess, EachStopReplaysTheHoldThenExitsZero) {
     }
 }
 
+// Only SIGTERM is a stop: SIGINT keeps its default action and ends the process.
+TEST(SessionProcess, SigintEndsTheProcessByItsDefaultAction) {
+    Helper helper(QKSCAN_INJECT_BINARY);
+    ASSERT_EQ(helper.nextLine(), readyLine);
+    kill(helper.pid, SIGINT);
+    EXPECT_EQ(helper.wait(), -1);
+    EXPECT_EQ(helper.signalled, SIGINT);
+}
+
 TEST(SessionProcess, StaleHoldIsReleasedByTheTimer) {
     Helper helper(QKSCAN_INJECT_BINARY);
     ASSERT_EQ(helper.nextLine(), readyLine);

@@ -1,0 +1,56 @@
+// qkscan-record-inject: a test-only build of the recorder (never installed). It runs the real
+// recorder on the POSIX main loop, standard-input watcher and signal handling, but its key-downs
+// come from fd 3, one step per line as in simulator scenarios ({"at":1.5,"type":"keyDown",
+// "key":12}). Its uptime clock is the "at" of the latest line; a line of another step, such as
+// {"at":30,"frontmost":501}, only moves the clock on. Input Monitoring is granted.
+#include <string>
+#include <unistd.h>
+
+#include "app/recorder.h"
+#include "app/scenario.h"
+#include "app/standard_fds.h"
+#include "platform/posix_loop.h"
+#include "platform/sim.h"
+
+namespace {
+
+using namespace qk;
+
+constexpr int inputFd = 3;
+std::string pending; // input received but not yet a whole line
+
+void runLine(std::string& line) {
+    Step step;
+    std::string error;
+    if (!readStep(line, step, error)) return;
+    sim::world().now = step.at;
+    // Other steps only move the clock on.
+    if (step.kind == Step::Kind::input) sim::deliver(step.event);
+}
+
+void onInputReadable() {
+    char buffer[4096];
+    const ssize_t got = read(inputFd, buffer, sizeof buffer);
+    if (got <= 0) {
+        posix::unwatchFd(inputFd);
+        return;
+    }
+    pending.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty()) runLine(line);
+    }
+}
+
+void watchInput() {
+    posix::watchFd(inputFd, onInputReadable);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    openClosedStandardDescriptors();
+    sim::world().onAttach = watchInput;
+    runRecorder(argc, argv, stdout, stderr);
+}
