@@ -1,5 +1,6 @@
 #include "parent/json_text.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -88,9 +89,16 @@ bool appendJsonString(std::string& out, std::string_view text) {
 }
 
 void appendJsonNumber(std::string& out, double value) {
+    char text[32];
+    // Whole numbers as people write them: the search below would make 30 "3e+01". Up to 2^53,
+    // where every integer is a double.
+    if (std::fabs(value) <= 9007199254740992.0 && value == std::trunc(value)) {
+        std::snprintf(text, sizeof text, "%.0f", value);
+        out += text;
+        return;
+    }
     // Floating-point std::to_chars is missing from the C++ library of older macOS releases, so
     // search for the shortest printf precision that reads back unchanged.
-    char text[32];
     for (int precision = 1; precision <= 17; ++precision) {
         std::snprintf(text, sizeof text, "%.*g", precision, value);
         if (std::strtod(text, nullptr) == value) break;
