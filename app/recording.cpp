@@ -1,30 +1,10 @@
 #include "app/recording.h"
 
-#include <cstdio>
-#include <cstdlib>
 
 #include "intercept/event_filter.h"
 #include "parent/json_text.h"
 
 namespace qk {
-
-namespace {
-
-// Appends `seconds` in plain decimal notation with the fewest decimals that read back as the same
-// double: uptimes read better as 5230.25 than as 5.23025e+03.
-void appendTime(std::string& out, double seconds) {
-    char text[48];
-    for (int decimals = 0; decimals <= 17; ++decimals) {
-        std::snprintf(text, sizeof text, "%.*f", decimals, seconds);
-        if (std::strtod(text, nullptr) == seconds) {
-            out += text;
-            return;
-        }
-    }
-    appendJsonNumber(out, seconds); // only for magnitudes no uptime has
-}
-
-} // namespace
 
 std::string_view recordedName(KeyCode key, EventFlags flags, bool autorepeat) {
     // The listening session never feeds an autorepeated key-down, nor one chorded with Control,
@@ -80,7 +60,7 @@ void Recording::appendDocument(std::string& out) const {
             // The uptime itself, not the time since the start: differences of these doubles are
             // exactly those the session's matcher computed, so a gap at the limit stays on the
             // same side of it.
-            appendTime(out, keysOfSequence[k].at);
+            appendJsonNumber(out, keysOfSequence[k].at);
             out += '}';
         }
         out += ']';
