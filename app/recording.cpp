@@ -1,6 +1,5 @@
 #include "app/recording.h"
 
-
 #include "intercept/event_filter.h"
 #include "parent/json_text.h"
 
