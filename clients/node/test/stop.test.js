@@ -50,7 +50,7 @@ describe('stop escalation', () => {
     const { exit, took, log } = await stopUnresponsive('die');
     assert.deepEqual([exit.reason, exit.signal, exit.forced], ['stopped', 'SIGTERM', 'SIGTERM']);
     assert.deepEqual(log, ['line:', 'eof']);
-    assert.ok(took >= TIMEOUT - 10 && took < 2 * TIMEOUT + 1000, `ended ${took} ms after stop()`);
+    assert.ok(took >= TIMEOUT - 10, `ended ${took} ms after stop(), before the timeout`);
   });
 
   it('with timeout Infinity, never signals', options, async () => {
