@@ -66,7 +66,8 @@ void commonPath(benchmark::State& state, Event event) {
     int passed = 0;
     const std::uint64_t before = allocations();
     for (auto _ : state) {
-        const Verdict verdict = hand(event);
+        // Not const: Google Benchmark 1.8 and later deprecate DoNotOptimize of a const value.
+        Verdict verdict = hand(event);
         passed += static_cast<int>(verdict == Verdict::pass);
         benchmark::DoNotOptimize(verdict);
     }

@@ -22,6 +22,17 @@ struct Result {
     bool median = false; // the median of repetitions rather than one run
 };
 
+// A run that stopped with an error has no figures to compare. Google Benchmark 1.8 replaced the
+// flag Run::error_occurred with Run::skipped (an error or a skip message); both are accepted, so
+// that the release a system installs builds as well as the pinned one.
+template <typename ReportedRun> bool stopped(const ReportedRun& run) {
+    if constexpr (requires { run.skipped; }) {
+        return run.skipped != 0;
+    } else {
+        return run.error_occurred;
+    }
+}
+
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     using ConsoleReporter::ConsoleReporter;
@@ -29,7 +40,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred) continue;
+            if (stopped(run)) continue;
             // With repetitions, the median stands for the benchmark: one disturbed repetition
             // on a busy machine moves it least.
             const bool median = run.run_type == Run::RT_Aggregate;

@@ -1,7 +1,9 @@
 # Dependencies come from the system (Debian packages, Homebrew) when it has them; otherwise they
 # are built from a pinned release archive, checked against its hash. Setting
 # FETCHCONTENT_TRY_FIND_PACKAGE_MODE=NEVER always builds them from source (universal macOS
-# builds need that: a package manager's libraries cover one architecture).
+# builds need that: a package manager's libraries cover one architecture). Their headers are
+# system headers to the project, as installed ones are, so that the project's warnings, errors in
+# CI, do not apply to them (simdjson's arm64 code has C-style casts).
 include(FetchContent)
 
 # A dependency built from source is part of this build only for what qkscan links: its directory
@@ -19,6 +21,7 @@ set(QKSCAN_SIMDJSON_URL "https://github.com/simdjson/simdjson/archive/refs/tags/
 FetchContent_Declare(simdjson
   URL ${QKSCAN_SIMDJSON_URL}
   URL_HASH SHA256=156b1bc5eb0561b2bd166b46d191fd3d95a3e709cc63761477d3b7aec2b6e9ed
+  SYSTEM
   FIND_PACKAGE_ARGS 3 CONFIG)
 set(SIMDJSON_DEVELOPER_MODE OFF CACHE BOOL "" FORCE)
 FetchContent_MakeAvailable(simdjson)
@@ -28,6 +31,7 @@ if(QKSCAN_BUILD_TESTS)
   FetchContent_Declare(googletest
     URL https://github.com/google/googletest/archive/refs/tags/release-1.12.1.tar.gz
     URL_HASH SHA256=81964fe578e9bd7c94dfdb09c8e4d6e6759e19967e397dbea48d1c10e45d0df2
+    SYSTEM
     FIND_PACKAGE_ARGS NAMES GTest CONFIG)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
