@@ -4,26 +4,18 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/scenario.h"
 #include "app/simulator.h"
 #include "tests/support/process.h"
+#include "tests/support/read_file.h"
 
 namespace qk {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Each scenario with the file holding its expected transcript.
 std::vector<std::pair<fs::path, fs::path>> scenarioFiles() {
@@ -49,7 +41,7 @@ TEST(Simulator, TranscriptsMatchTheExpectedOnes) {
         const test::Outcome outcome = test::run({QKSCAN_SIM_BINARY, scenario.string()}, "");
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.err, "");
-        EXPECT_EQ(outcome.out, readFile(expected));
+        EXPECT_EQ(outcome.out, test::readFile(expected));
     }
 }
 
@@ -107,7 +99,7 @@ TEST(Simulator, EveryEventOfAHugeHoldIsDeliveredAfterAClick) {
 TEST(Simulator, FormattedScenariosReadBack) {
     for (const auto& [path, expected] : scenarioFiles()) {
         SCOPED_TRACE(path.filename().string());
-        std::string json = readFile(path), error;
+        std::string json = test::readFile(path), error;
         Scenario first, second;
         ASSERT_TRUE(readScenario(json, first, error)) << error;
         std::string again = formatScenario(first);

@@ -4,25 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/timeline.h"
 #include "tests/support/process.h"
+#include "tests/support/read_file.h"
 
 namespace qk {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Each scenario with the file holding its expected timeline.
 std::vector<std::pair<fs::path, fs::path>> timelineFiles() {
@@ -58,7 +51,7 @@ TEST(Timeline, MatchesTheExpectedOnesAndFitsATerminal) {
             test::run({QKSCAN_SIM_BINARY, "--text", scenario.string()}, "");
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.err, "");
-        EXPECT_EQ(outcome.out, readFile(expected));
+        EXPECT_EQ(outcome.out, test::readFile(expected));
         std::istringstream lines(outcome.out);
         for (std::string line; std::getline(lines, line);)
             EXPECT_LE(columns(line), 80u) << line;

@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/scenario.h"
@@ -18,6 +16,7 @@
 #include "tests/random/failure_report.h"
 #include "tests/random/session_generator.h"
 #include "tests/random/session_invariants.h"
+#include "tests/support/read_file.h"
 
 namespace qk::soak {
 namespace {
@@ -68,10 +67,7 @@ TEST(RandomSessions, RegressionScenariosKeepEveryPromise) {
     for (const auto& file : fs::directory_iterator(directory)) {
         if (file.path().extension() != ".json") continue;
         SCOPED_TRACE(file.path().filename().string());
-        std::ifstream in(file.path(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string json = text.str();
+        std::string json = test::readFile(file.path());
         Scenario scenario;
         std::string error;
         ASSERT_TRUE(readScenario(json, scenario, error)) << error;

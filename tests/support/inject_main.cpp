@@ -11,7 +11,6 @@
 // use instead of fds 3 and 4, for when the helper is started by a parent that does not pass extra
 // descriptors on. The process is trusted and its tap is allowed; the frontmost process starts as
 // 501.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -24,6 +23,7 @@
 #include "app/transcript.h"
 #include "platform/posix_loop.h"
 #include "platform/sim.h"
+#include "tests/support/line_channel.h"
 
 namespace {
 
@@ -32,8 +32,7 @@ using namespace qk;
 int inputFd = 3;
 int recordFd = 4;
 
-std::string pending;     // input received but not yet a whole line
-std::size_t scanned = 0; // bytes of `pending` known to hold no line break
+test::LineChannel channel; // lines of steps as they arrive
 std::int64_t lineNumber = 0;
 
 void writeRecord(const Entry& entry) {
@@ -79,23 +78,7 @@ void runLine(std::string& line) {
 }
 
 void onInputReadable() {
-    char buffer[4096];
-    const ssize_t got = read(inputFd, buffer, sizeof buffer);
-    if (got <= 0) {
-        posix::unwatchFd(inputFd);
-        return;
-    }
-    pending.append(buffer, static_cast<std::size_t>(got));
-    // Each byte is looked at once and the handled lines are cut off together, so that a long
-    // line costs time in proportion to its length.
-    std::size_t start = 0;
-    for (std::size_t end; (end = pending.find('\n', std::max(start, scanned))) != std::string::npos;
-         start = end + 1) {
-        std::string line = pending.substr(start, end - start);
-        if (!line.empty()) runLine(line);
-    }
-    pending.erase(0, start);
-    scanned = pending.size();
+    if (!channel.readFrom(inputFd, runLine)) posix::unwatchFd(inputFd);
 }
 
 void watchInput() {

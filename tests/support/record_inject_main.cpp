@@ -11,13 +11,14 @@
 #include "app/standard_fds.h"
 #include "platform/posix_loop.h"
 #include "platform/sim.h"
+#include "tests/support/line_channel.h"
 
 namespace {
 
 using namespace qk;
 
 constexpr int inputFd = 3;
-std::string pending; // input received but not yet a whole line
+test::LineChannel channel; // lines of steps as they arrive
 
 void runLine(std::string& line) {
     Step step;
@@ -29,18 +30,7 @@ void runLine(std::string& line) {
 }
 
 void onInputReadable() {
-    char buffer[4096];
-    const ssize_t got = read(inputFd, buffer, sizeof buffer);
-    if (got <= 0) {
-        posix::unwatchFd(inputFd);
-        return;
-    }
-    pending.append(buffer, static_cast<std::size_t>(got));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        if (!line.empty()) runLine(line);
-    }
+    if (!channel.readFrom(inputFd, runLine)) posix::unwatchFd(inputFd);
 }
 
 void watchInput() {
