@@ -36,9 +36,9 @@ write("clean-scan", "A scanner types the trigger code with Shift around it and R
       "everything is swallowed but the Shift-up, and the parent gets dispatch-date.", scan(0.5))
 
 # Typed with the short-hand: each letter pressed 0.06 s after the one before, released halfway.
-quick = [{"at": 0.5, "type": "text", "text": "quit", "interval": 0.06}]
-write("person-types-quit", "A person types 'quit': the Q is held until the U breaks the trigger, "
-      "then Q-down, Q-up and U-down are replayed to the application in order.", quick)
+quick = [{"at": 0.5, "type": "text", "text": "Quit", "interval": 0.06}]
+write("person-types-quit", "A person types 'Quit': Shift passes, the Q is held until the U breaks "
+      "the trigger, then the held events are replayed to the application in order.", quick)
 
 click = [key(0.5, "Q"), key(0.53, "Q", "keyUp"), {"at": 0.56, "type": "leftMouseDown"}]
 write("click-during-hold", "A click in the same application while Q is held: the held keys are "
