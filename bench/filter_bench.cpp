@@ -9,6 +9,7 @@
 
 #include "bench/heap_counter.h"
 #include "bench/names.h"
+#include "bench/platform_reads.h"
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
 #include "parent/messages.h"
@@ -89,13 +90,8 @@ void platformReads(benchmark::State& state) {
     freshSession();
     Event event = keyDown(otherCode);
     const EventRef ref = sim::ref(event);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(platform::eventType(ref));
-        benchmark::DoNotOptimize(platform::readField(ref, fields::sourceUserData));
-        benchmark::DoNotOptimize(platform::readField(ref, fields::keyCode));
-        benchmark::DoNotOptimize(platform::eventFlags(ref));
-        benchmark::DoNotOptimize(platform::uptime());
-    }
+    for (auto _ : state)
+        readLikeTheFilter(ref);
 }
 
 // 2. A complete scan as a scanner types it with Shift held for the capitals, then Enter.

@@ -14,6 +14,7 @@
 
 #include "bench/heap_counter.h"
 #include "bench/names.h"
+#include "bench/platform_reads.h"
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
 #include "platform/events.h"
@@ -69,13 +70,8 @@ void platformReads(benchmark::State& state) {
     const Quartz event = keyEvent(true);
     if (!event) return state.SkipWithError("no event could be made");
     const EventRef ref = handle(event);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(platform::eventType(ref));
-        benchmark::DoNotOptimize(platform::readField(ref, fields::sourceUserData));
-        benchmark::DoNotOptimize(platform::readField(ref, fields::keyCode));
-        benchmark::DoNotOptimize(platform::eventFlags(ref));
-        benchmark::DoNotOptimize(platform::uptime());
-    }
+    for (auto _ : state)
+        readLikeTheFilter(ref);
 }
 
 // NSWorkspace's frontmost application, read when a hold begins and on every event during one.
