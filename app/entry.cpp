@@ -4,14 +4,14 @@
 
 #include "app/self_test.h"
 #include "app/session.h"
-#include "app/standard_fds.h"
+#include "platform/streams.h"
 
 namespace qk {
 
 void runHelper(int argc, char** argv) {
     // A parent may start the helper with a standard descriptor closed; the watcher would then
     // read whatever took descriptor 0 instead of the parent's pipe.
-    openClosedStandardDescriptors();
+    platform::prepareStandardStreams();
     // The trigger code, timing limit, key table and marker are compile-time constants, so they
     // are in place before any mode runs.
     bool selfTestMode = false, checkMode = false;

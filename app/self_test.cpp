@@ -7,8 +7,8 @@
 
 #include <simdjson.h>
 
-#include "app/json_input.h"
 #include "core/matcher.h"
+#include "json/input.h"
 
 namespace qk {
 

@@ -3,12 +3,9 @@
 
 #include <string>
 
-namespace qk {
+#include "parent/exit_status.h"
 
-// Exit status for self-test input that is not a document of key sequences (EX_DATAERR).
-inline constexpr int dataError = 65;
-// Exit status when standard input cannot be read (EX_IOERR).
-inline constexpr int ioError = 74;
+namespace qk {
 
 // Runs every sequence of the JSON document `input` through a fresh matcher. On success returns 0
 // with the compact result document and "\n" in `out`. On malformed input returns dataError, leaves

@@ -2,6 +2,7 @@
 
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
+#include "parent/exit_status.h"
 #include "parent/messages.h"
 #include "platform/events.h"
 #include "platform/session.h"

@@ -6,9 +6,6 @@ namespace qk {
 // Interval of the stale-hold timer, in seconds.
 inline constexpr double tickInterval = 0.02;
 
-// Exit status when the permission is missing or the system refuses the event tap.
-inline constexpr int permissionMissing = 2;
-
 // Reports whether the permission is present, without prompting, and exits 0.
 [[noreturn]] void runCheck();
 

@@ -13,7 +13,7 @@
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
 #include "parent/messages.h"
-#include "platform/sim.h"
+#include "platform/sim/world.h"
 
 namespace qk::bench {
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 
-#include "parent/json_text.h"
 #include "parent/messages.h"
+#include "json/text.h"
 
 namespace qk {
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/json_input.h"
 #include "tests/support/process.h"
+#include "json/input.h"
 
 namespace qk {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "parent/json_text.h"
 #include "parent/messages.h"
+#include "json/text.h"
 
 namespace qk {
 namespace {

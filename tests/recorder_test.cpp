@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/recorder.h"
 #include "app/self_test.h"
 #include "app/session.h"
 #include "intercept/hold_buffer.h"
-#include "platform/sim.h"
-#include "platform/sim_listen.h"
-#include "platform/sim_session.h"
+#include "platform/sim/listen.h"
+#include "platform/sim/session.h"
+#include "platform/sim/world.h"
+#include "record/recorder.h"
 #include "tests/support/process.h"
 
 namespace qk {

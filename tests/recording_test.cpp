@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/recording.h"
 #include "app/self_test.h"
 #include "intercept/event_filter.h"
+#include "record/recording.h"
 
 namespace qk {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/key_names.h"
-#include "app/scenario.h"
 #include "core/trigger.h"
+#include "sim/key_names.h"
+#include "sim/scenario.h"
 #include "tests/support/process.h"
 
 namespace qk {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scenario.h"
-#include "app/simulator.h"
+#include "sim/scenario.h"
+#include "sim/simulator.h"
 #include "tests/support/process.h"
 #include "tests/support/read_file.h"
 

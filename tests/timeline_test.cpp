@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/timeline.h"
+#include "sim/timeline.h"
 #include "tests/support/process.h"
 #include "tests/support/read_file.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/verdict.h"
 #include "core/matcher.h"
+#include "record/verdict.h"
 
 namespace qk {
 namespace {

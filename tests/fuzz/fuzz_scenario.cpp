@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/scenario.h"
+#include "sim/scenario.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/scenario.h"
-#include "app/simulator.h"
-#include "platform/sim.h"
+#include "platform/sim/world.h"
+#include "sim/scenario.h"
+#include "sim/simulator.h"
 #include "tests/random/session_generator.h"
 #include "tests/random/session_invariants.h"
 

@@ -1,4 +1,4 @@
-// The macOS event services (platform/mac_events.mm) on real Quartz events made in this process:
+// The macOS event services (platform/mac/events.mm) on real Quartz events made in this process:
 // the fields, types and flags the event filter reads, the marker it writes, copies and their
 // release, the clock, the frontmost process and the trust check. Making events needs no
 // permission, and nothing here is posted or tapped.

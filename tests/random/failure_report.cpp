@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "app/simulator.h"
+#include "sim/simulator.h"
 #include "tests/random/session_generator.h"
 
 namespace qk::soak {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scenario.h"
+#include "sim/scenario.h"
 #include "tests/random/session_invariants.h"
 
 namespace qk::soak {

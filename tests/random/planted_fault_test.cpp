@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scenario.h"
-#include "app/simulator.h"
+#include "sim/scenario.h"
+#include "sim/simulator.h"
 #include "tests/random/session_generator.h"
 #include "tests/random/session_invariants.h"
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/scenario.h"
-#include "app/simulator.h"
+#include "sim/scenario.h"
+#include "sim/simulator.h"
 #include "tests/random/failure_report.h"
 #include "tests/random/session_generator.h"
 #include "tests/random/session_invariants.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/scenario.h"
+#include "sim/scenario.h"
 
 namespace qk::soak {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scenario.h"
-#include "app/simulator.h"
+#include "sim/scenario.h"
+#include "sim/simulator.h"
 
 namespace qk::soak {
 

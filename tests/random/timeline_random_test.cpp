@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/simulator.h"
-#include "app/timeline.h"
+#include "sim/simulator.h"
+#include "sim/timeline.h"
 #include "tests/random/session_generator.h"
 
 namespace qk::soak {

@@ -18,11 +18,11 @@
 #include <unistd.h>
 
 #include "app/entry.h"
-#include "app/scenario.h"
-#include "app/standard_fds.h"
-#include "app/transcript.h"
-#include "platform/posix_loop.h"
-#include "platform/sim.h"
+#include "platform/posix/loop.h"
+#include "platform/sim/world.h"
+#include "platform/streams.h"
+#include "sim/scenario.h"
+#include "sim/transcript.h"
 #include "tests/support/line_channel.h"
 
 namespace {
@@ -100,7 +100,7 @@ void openFromEnvironment(const char* name, int flags, int& fd) {
 
 int main(int argc, char** argv) {
     // Before the channels are opened, so that neither can take a closed standard descriptor.
-    openClosedStandardDescriptors();
+    platform::prepareStandardStreams();
     openFromEnvironment("QKSCAN_INJECT_EVENTS", O_RDONLY, inputFd);
     openFromEnvironment("QKSCAN_INJECT_RECORD", O_WRONLY | O_CREAT | O_APPEND, recordFd);
     sim::World& world = sim::world();

@@ -6,11 +6,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/recorder.h"
-#include "app/scenario.h"
-#include "app/standard_fds.h"
-#include "platform/posix_loop.h"
-#include "platform/sim.h"
+#include "platform/posix/loop.h"
+#include "platform/sim/world.h"
+#include "platform/streams.h"
+#include "record/recorder.h"
+#include "sim/scenario.h"
 #include "tests/support/line_channel.h"
 
 namespace {
@@ -40,7 +40,7 @@ void watchInput() {
 } // namespace
 
 int main(int argc, char** argv) {
-    openClosedStandardDescriptors();
+    platform::prepareStandardStreams();
     sim::world().onAttach = watchInput;
     runRecorder(argc, argv, stdout, stderr);
 }

@@ -1,0 +1,390 @@
+#include "sim/scenario.h"
+
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "sim/key_names.h"
+#include "sim/typing.h"
+#include "json/input.h"
+#include "json/text.h"
+
+namespace qk {
+
+namespace {
+
+using namespace simdjson;
+
+struct TypeName {
+    EventType type;
+    std::string_view name;
+};
+
+constexpr std::array<TypeName, 9> typeNames{{
+    {types::keyDown, "keyDown"},
+    {types::keyUp, "keyUp"},
+    {types::flagsChanged, "flagsChanged"},
+    {types::leftMouseDown, "leftMouseDown"},
+    {types::rightMouseDown, "rightMouseDown"},
+    {types::otherMouseDown, "otherMouseDown"},
+    {types::scrollWheel, "scrollWheel"},
+    {types::tapDisabledByTimeout, "tapDisabledByTimeout"},
+    {types::tapDisabledByUserInput, "tapDisabledByUserInput"},
+}};
+
+// Collects the first problem found, prefixed with where it was found.
+struct Problem {
+    std::string where;
+    std::string text;
+    bool set(std::string_view what) {
+        text = where + std::string(what);
+        return false;
+    }
+    bool set(std::string_view what, error_code code) {
+        return set(std::string(what) + " (" + describeJsonError(code) + ")");
+    }
+};
+
+// The member name `name` as JSON writes it, followed by `what`, for error messages: escaped, so
+// that a name holding a line break cannot split the one error line.
+std::string quoted(std::string_view name, std::string_view what) {
+    std::string text;
+    if (!appendJsonString(text, name)) text = "\"?\"";
+    text += what;
+    return text;
+}
+
+bool readInteger(ondemand::value value, std::string_view name, std::int64_t low, std::int64_t high,
+                 std::int64_t& out, Problem& problem) {
+    if (auto code = value.get_int64().get(out)) {
+        // The reader calls a number with a fraction, or one beyond 64 bits, a wrong type.
+        if (code == INCORRECT_TYPE) return problem.set(quoted(name, " is not a 64-bit integer"));
+        return problem.set(quoted(name, " is not an integer"), code);
+    }
+    if (out < low || out > high) return problem.set(quoted(name, " is out of range"));
+    return true;
+}
+
+bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& problem) {
+    if (auto code = value.get_bool().get(out))
+        return problem.set(quoted(name, " is not true or false"), code);
+    return true;
+}
+
+bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
+                ondemand::value& value, Problem& problem) {
+    if (auto code = field.unescaped_key().get(name))
+        return problem.set("malformed member name", code);
+    if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+    return true;
+}
+
+// Virtual time stays within about 31 years of uptime, where the timer's tick times are exact.
+constexpr double maxTime = 1e9;
+
+constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr auto pidMax = std::numeric_limits<Pid>::max();
+
+// A key code, or a key name from the table in key_names.cpp.
+bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
+    ondemand::json_type type;
+    if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
+    if (type != ondemand::json_type::string)
+        return readInteger(value, "key", int64Min, int64Max, out, problem);
+    std::string_view name;
+    if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
+    const auto key = keyCodeOf(name);
+    if (!key) {
+        std::string what = "unknown key name " + quoted(name, "");
+        const std::string_view near = keyNameIgnoringCase(name);
+        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        return problem.set(what);
+    }
+    out = *key;
+    return true;
+}
+
+// The members of a "text" step go together, and only with it.
+bool checkTyping(const Typing& typing, bool eventMembers, Problem& problem) {
+    if (!typing.requested && (typing.haveText || typing.haveInterval))
+        return problem.set("\"text\" and \"interval\" belong to steps of type \"text\"");
+    if (typing.requested && !(typing.haveText && typing.haveInterval))
+        return problem.set("a \"text\" step needs \"text\" and \"interval\"");
+    if (typing.requested && eventMembers)
+        return problem.set("a \"text\" step types its own keys: no \"key\", \"flags\", "
+                           "\"autorepeat\" or \"userData\"");
+    return true;
+}
+
+// Reads the members of one step. `needAt` is false for the lines of an input channel; `typing`
+// collects a "text" step's members, and is null where such steps are not allowed.
+bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& problem,
+                    Typing* typing = nullptr) {
+    bool haveAt = false, haveType = false;
+    int kinds = 0;
+    bool eventMembers = false;
+    for (auto field : object) {
+        std::string_view name;
+        ondemand::value value;
+        if (!readMember(field, name, value, problem)) return false;
+        std::int64_t number = 0;
+        if (name == "at") {
+            if (auto code = value.get_double().get(step.at))
+                return problem.set("\"at\" is not a usable number", code);
+            if (!(step.at >= 0 && step.at <= maxTime))
+                return problem.set("\"at\" is not between 0 and 1e9 seconds");
+            haveAt = true;
+        } else if (name == "type") {
+            std::string_view type;
+            if (auto code = value.get_string().get(type))
+                return problem.set("\"type\" is not a string", code);
+            step.event.type = typeFromName(type);
+            if (type == "text" && !typing)
+                return problem.set("a \"text\" step is not allowed here");
+            if (type == "text") {
+                typing->requested = true;
+            } else if (step.event.type == 0) {
+                return problem.set("unknown \"type\"");
+            }
+            step.kind = Step::Kind::input;
+            haveType = true;
+            ++kinds;
+        } else if (name == "key") {
+            if (!readKey(value, step.event.key, problem)) return false;
+            eventMembers = true;
+        } else if (name == "flags") {
+            std::uint64_t flags = 0;
+            if (auto code = value.get_uint64().get(flags)) {
+                if (code == INCORRECT_TYPE)
+                    return problem.set("\"flags\" is not an unsigned 64-bit integer");
+                return problem.set("\"flags\" is not an unsigned integer", code);
+            }
+            step.event.flags = flags;
+            eventMembers = true;
+        } else if (name == "autorepeat") {
+            if (!readInteger(value, name, int64Min, int64Max, step.event.autorepeat, problem))
+                return false;
+            eventMembers = true;
+        } else if (name == "userData") {
+            if (!readInteger(value, name, int64Min, int64Max, step.event.userData, problem))
+                return false;
+            eventMembers = true;
+        } else if (name == "frontmost") {
+            if (!readInteger(value, name, 0, pidMax, number, problem)) return false;
+            step.pid = static_cast<Pid>(number);
+            step.kind = Step::Kind::frontmost;
+            ++kinds;
+        } else if (name == "failCopies") {
+            if (!readInteger(value, name, 0, std::numeric_limits<int>::max(), number, problem))
+                return false;
+            step.count = static_cast<int>(number);
+            step.kind = Step::Kind::failCopies;
+            ++kinds;
+        } else if (name == "stop") {
+            std::string_view stop;
+            if (auto code = value.get_string().get(stop))
+                return problem.set("\"stop\" is not a string", code);
+            if (stop == "line") {
+                step.stop = StopKind::line;
+            } else if (stop == "eof") {
+                step.stop = StopKind::eof;
+            } else if (stop == "sigterm") {
+                step.stop = StopKind::sigterm;
+            } else {
+                return problem.set("\"stop\" is not \"line\", \"eof\" or \"sigterm\"");
+            }
+            step.kind = Step::Kind::stop;
+            ++kinds;
+        } else if (name == "note") {
+            if (auto code = skipCheckedValue(value)) return problem.set("malformed \"note\"", code);
+        } else if (typing && name == "text") {
+            std::string_view text;
+            if (auto code = value.get_string().get(text))
+                return problem.set("\"text\" is not a string", code);
+            typing->text = text;
+            typing->haveText = true;
+        } else if (typing && name == "interval") {
+            if (auto code = value.get_double().get(typing->interval))
+                return problem.set("\"interval\" is not a usable number", code);
+            typing->haveInterval = true;
+        } else {
+            return problem.set("unknown member " + quoted(name, ""));
+        }
+    }
+    if (typing && !checkTyping(*typing, eventMembers, problem)) return false;
+    if (needAt && !haveAt) return problem.set("the step has no \"at\"");
+    if (kinds != 1)
+        return problem.set("a step needs exactly one of \"type\", \"frontmost\", \"failCopies\", "
+                           "\"stop\"");
+    if (eventMembers && !haveType)
+        return problem.set("\"key\", \"flags\", \"autorepeat\" and \"userData\" belong to input "
+                           "events");
+    return true;
+}
+
+bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
+    ondemand::array steps;
+    if (auto code = value.get_array().get(steps))
+        return problem.set("\"steps\" is not an array", code);
+    // Errors count the steps as written; a "text" step becomes the several steps it types.
+    std::size_t position = 0;
+    for (auto element : steps) {
+        const std::size_t index = scenario.steps.size();
+        problem.where = "step " + std::to_string(position++) + ": ";
+        ondemand::object object;
+        if (auto code = element.get_object().get(object))
+            return problem.set("a step is not an object", code);
+        Step step;
+        step.event.origin = static_cast<std::int64_t>(index);
+        Typing typing;
+        if (!readStepObject(object, true, step, problem, &typing)) return false;
+        if (!scenario.steps.empty() && step.at < scenario.steps.back().at)
+            return problem.set("\"at\" goes back in time");
+        std::string error;
+        if (typing.requested && !appendTyping(typing, step.at, maxTime, scenario.steps, error))
+            return problem.set(error);
+        if (!typing.requested) scenario.steps.push_back(step);
+    }
+    problem.where.clear();
+    return true;
+}
+
+bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
+    ondemand::parser parser;
+    ondemand::document document;
+    if (auto code = parser.iterate(json).get(document))
+        return problem.set("not a JSON document", code);
+    ondemand::object object;
+    if (auto code = document.get_object().get(object)) {
+        const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '{');
+        if (!why.empty()) return problem.set(why);
+        return problem.set("the scenario is not an object", code);
+    }
+    for (auto field : object) {
+        std::string_view name;
+        ondemand::value value;
+        if (!readMember(field, name, value, problem)) return false;
+        std::int64_t number = 0;
+        if (name == "trusted") {
+            if (!readBool(value, name, scenario.trusted, problem)) return false;
+        } else if (name == "tap") {
+            if (!readBool(value, name, scenario.tap, problem)) return false;
+        } else if (name == "source") {
+            if (!readBool(value, name, scenario.source, problem)) return false;
+        } else if (name == "frontmost") {
+            if (!readInteger(value, name, 0, pidMax, number, problem)) return false;
+            scenario.frontmost = static_cast<Pid>(number);
+        } else if (name == "steps") {
+            if (!readSteps(value, scenario, problem)) return false;
+        } else if (name == "note") {
+            if (auto code = skipCheckedValue(value)) return problem.set("malformed \"note\"", code);
+        } else {
+            return problem.set("unknown member " + quoted(name, ""));
+        }
+    }
+    if (!atEnd(document)) return problem.set("unexpected content after the document");
+    return true;
+}
+
+} // namespace
+
+bool readScenario(std::string& json, Scenario& scenario, std::string& error) {
+    scenario = Scenario();
+    Problem problem;
+    if (readDocument(padForJson(json), scenario, problem)) return true;
+    error = problem.text;
+    scenario = Scenario();
+    return false;
+}
+
+bool readStep(std::string& json, Step& step, std::string& error) {
+    step = Step();
+    Problem problem;
+    ondemand::parser parser;
+    ondemand::document document;
+    ondemand::object object;
+    bool ok = false;
+    if (auto code = parser.iterate(padForJson(json)).get(document)) {
+        problem.set("not a JSON document", code);
+    } else if (auto code2 = document.get_object().get(object)) {
+        const std::string_view why = whyTopLevelRefused(json, '{');
+        if (why.empty()) {
+            problem.set("the step is not an object", code2);
+        } else {
+            problem.set(why);
+        }
+    } else if (readStepObject(object, false, step, problem)) {
+        ok = atEnd(document) || problem.set("unexpected content after the step");
+    }
+    if (!ok) error = problem.text;
+    return ok;
+}
+
+bool changeWorld(const Step& step) {
+    switch (step.kind) {
+    case Step::Kind::frontmost:
+        sim::world().frontmost = step.pid;
+        return true;
+    case Step::Kind::failCopies:
+        sim::world().failCopies = step.count;
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string_view typeName(EventType type) {
+    for (const TypeName& entry : typeNames)
+        if (entry.type == type) return entry.name;
+    return {};
+}
+
+EventType typeFromName(std::string_view name) {
+    for (const TypeName& entry : typeNames)
+        if (entry.name == name) return entry.type;
+    return 0;
+}
+
+std::string formatScenario(const Scenario& scenario) {
+    std::string out = "{\"trusted\":";
+    out += scenario.trusted ? "true" : "false";
+    out += ",\"tap\":";
+    out += scenario.tap ? "true" : "false";
+    out += ",\"source\":";
+    out += scenario.source ? "true" : "false";
+    out += ",\"frontmost\":" + std::to_string(scenario.frontmost) + ",\"steps\":[";
+    for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
+        const Step& step = scenario.steps[i];
+        out += i ? ",\n" : "\n";
+        out += "{\"at\":";
+        appendJsonNumber(out, step.at);
+        switch (step.kind) {
+        case Step::Kind::input:
+            out += ",\"type\":\"";
+            out += typeName(step.event.type);
+            out += '"';
+            out += ",\"key\":" + std::to_string(step.event.key);
+            out += ",\"flags\":" + std::to_string(step.event.flags);
+            out += ",\"autorepeat\":" + std::to_string(step.event.autorepeat);
+            out += ",\"userData\":" + std::to_string(step.event.userData);
+            break;
+        case Step::Kind::frontmost:
+            out += ",\"frontmost\":" + std::to_string(step.pid);
+            break;
+        case Step::Kind::failCopies:
+            out += ",\"failCopies\":" + std::to_string(step.count);
+            break;
+        case Step::Kind::stop:
+            out += step.stop == StopKind::line  ? ",\"stop\":\"line\""
+                   : step.stop == StopKind::eof ? ",\"stop\":\"eof\""
+                                                : ",\"stop\":\"sigterm\"";
+            break;
+        }
+        out += '}';
+    }
+    out += "\n]}\n";
+    return out;
+}
+
+} // namespace qk
