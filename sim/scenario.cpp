@@ -1,109 +1,17 @@
 #include "sim/scenario.h"
 
-#include <array>
-#include <cmath>
-#include <limits>
+#include <string>
 
-#include "sim/key_names.h"
+#include "sim/scenario_values.h"
 #include "sim/typing.h"
 #include "json/input.h"
-#include "json/text.h"
 
 namespace qk {
 
 namespace {
 
 using namespace simdjson;
-
-struct TypeName {
-    EventType type;
-    std::string_view name;
-};
-
-constexpr std::array<TypeName, 9> typeNames{{
-    {types::keyDown, "keyDown"},
-    {types::keyUp, "keyUp"},
-    {types::flagsChanged, "flagsChanged"},
-    {types::leftMouseDown, "leftMouseDown"},
-    {types::rightMouseDown, "rightMouseDown"},
-    {types::otherMouseDown, "otherMouseDown"},
-    {types::scrollWheel, "scrollWheel"},
-    {types::tapDisabledByTimeout, "tapDisabledByTimeout"},
-    {types::tapDisabledByUserInput, "tapDisabledByUserInput"},
-}};
-
-// Collects the first problem found, prefixed with where it was found.
-struct Problem {
-    std::string where;
-    std::string text;
-    bool set(std::string_view what) {
-        text = where + std::string(what);
-        return false;
-    }
-    bool set(std::string_view what, error_code code) {
-        return set(std::string(what) + " (" + describeJsonError(code) + ")");
-    }
-};
-
-// The member name `name` as JSON writes it, followed by `what`, for error messages: escaped, so
-// that a name holding a line break cannot split the one error line.
-std::string quoted(std::string_view name, std::string_view what) {
-    std::string text;
-    if (!appendJsonString(text, name)) text = "\"?\"";
-    text += what;
-    return text;
-}
-
-bool readInteger(ondemand::value value, std::string_view name, std::int64_t low, std::int64_t high,
-                 std::int64_t& out, Problem& problem) {
-    if (auto code = value.get_int64().get(out)) {
-        // The reader calls a number with a fraction, or one beyond 64 bits, a wrong type.
-        if (code == INCORRECT_TYPE) return problem.set(quoted(name, " is not a 64-bit integer"));
-        return problem.set(quoted(name, " is not an integer"), code);
-    }
-    if (out < low || out > high) return problem.set(quoted(name, " is out of range"));
-    return true;
-}
-
-bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& problem) {
-    if (auto code = value.get_bool().get(out))
-        return problem.set(quoted(name, " is not true or false"), code);
-    return true;
-}
-
-bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
-                ondemand::value& value, Problem& problem) {
-    if (auto code = field.unescaped_key().get(name))
-        return problem.set("malformed member name", code);
-    if (auto code = field.value().get(value)) return problem.set("malformed value", code);
-    return true;
-}
-
-// Virtual time stays within about 31 years of uptime, where the timer's tick times are exact.
-constexpr double maxTime = 1e9;
-
-constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
-constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
-constexpr auto pidMax = std::numeric_limits<Pid>::max();
-
-// A key code, or a key name from the table in key_names.cpp.
-bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
-    ondemand::json_type type;
-    if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
-    if (type != ondemand::json_type::string)
-        return readInteger(value, "key", int64Min, int64Max, out, problem);
-    std::string_view name;
-    if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
-    const auto key = keyCodeOf(name);
-    if (!key) {
-        std::string what = "unknown key name " + quoted(name, "");
-        const std::string_view near = keyNameIgnoringCase(name);
-        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
-        return problem.set(what);
-    }
-    out = *key;
-    return true;
-}
+using namespace scenario;
 
 // The members of a "text" step go together, and only with it.
 bool checkTyping(const Typing& typing, bool eventMembers, Problem& problem) {
@@ -332,59 +240,6 @@ bool changeWorld(const Step& step) {
     default:
         return false;
     }
-}
-
-std::string_view typeName(EventType type) {
-    for (const TypeName& entry : typeNames)
-        if (entry.type == type) return entry.name;
-    return {};
-}
-
-EventType typeFromName(std::string_view name) {
-    for (const TypeName& entry : typeNames)
-        if (entry.name == name) return entry.type;
-    return 0;
-}
-
-std::string formatScenario(const Scenario& scenario) {
-    std::string out = "{\"trusted\":";
-    out += scenario.trusted ? "true" : "false";
-    out += ",\"tap\":";
-    out += scenario.tap ? "true" : "false";
-    out += ",\"source\":";
-    out += scenario.source ? "true" : "false";
-    out += ",\"frontmost\":" + std::to_string(scenario.frontmost) + ",\"steps\":[";
-    for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
-        const Step& step = scenario.steps[i];
-        out += i ? ",\n" : "\n";
-        out += "{\"at\":";
-        appendJsonNumber(out, step.at);
-        switch (step.kind) {
-        case Step::Kind::input:
-            out += ",\"type\":\"";
-            out += typeName(step.event.type);
-            out += '"';
-            out += ",\"key\":" + std::to_string(step.event.key);
-            out += ",\"flags\":" + std::to_string(step.event.flags);
-            out += ",\"autorepeat\":" + std::to_string(step.event.autorepeat);
-            out += ",\"userData\":" + std::to_string(step.event.userData);
-            break;
-        case Step::Kind::frontmost:
-            out += ",\"frontmost\":" + std::to_string(step.pid);
-            break;
-        case Step::Kind::failCopies:
-            out += ",\"failCopies\":" + std::to_string(step.count);
-            break;
-        case Step::Kind::stop:
-            out += step.stop == StopKind::line  ? ",\"stop\":\"line\""
-                   : step.stop == StopKind::eof ? ",\"stop\":\"eof\""
-                                                : ",\"stop\":\"sigterm\"";
-            break;
-        }
-        out += '}';
-    }
-    out += "\n]}\n";
-    return out;
 }
 
 } // namespace qk

@@ -1,0 +1,70 @@
+#include "sim/scenario_values.h"
+
+#include "sim/key_names.h"
+#include "json/input.h"
+#include "json/text.h"
+
+namespace qk::scenario {
+
+using namespace simdjson;
+
+bool Problem::set(std::string_view what) {
+    text = where + std::string(what);
+    return false;
+}
+
+bool Problem::set(std::string_view what, error_code code) {
+    return set(std::string(what) + " (" + describeJsonError(code) + ")");
+}
+
+std::string quoted(std::string_view name, std::string_view what) {
+    std::string text;
+    if (!appendJsonString(text, name)) text = "\"?\"";
+    text += what;
+    return text;
+}
+
+bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
+                ondemand::value& value, Problem& problem) {
+    if (auto code = field.unescaped_key().get(name))
+        return problem.set("malformed member name", code);
+    if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+    return true;
+}
+
+bool readInteger(ondemand::value value, std::string_view name, std::int64_t low, std::int64_t high,
+                 std::int64_t& out, Problem& problem) {
+    if (auto code = value.get_int64().get(out)) {
+        // The reader calls a number with a fraction, or one beyond 64 bits, a wrong type.
+        if (code == INCORRECT_TYPE) return problem.set(quoted(name, " is not a 64-bit integer"));
+        return problem.set(quoted(name, " is not an integer"), code);
+    }
+    if (out < low || out > high) return problem.set(quoted(name, " is out of range"));
+    return true;
+}
+
+bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& problem) {
+    if (auto code = value.get_bool().get(out))
+        return problem.set(quoted(name, " is not true or false"), code);
+    return true;
+}
+
+bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
+    ondemand::json_type type;
+    if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
+    if (type != ondemand::json_type::string)
+        return readInteger(value, "key", int64Min, int64Max, out, problem);
+    std::string_view name;
+    if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
+    const auto key = keyCodeOf(name);
+    if (!key) {
+        std::string what = "unknown key name " + quoted(name, "");
+        const std::string_view near = keyNameIgnoringCase(name);
+        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        return problem.set(what);
+    }
+    out = *key;
+    return true;
+}
+
+} // namespace qk::scenario

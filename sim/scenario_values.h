@@ -1,0 +1,45 @@
+// Reading the members of a scenario one typed value at a time, with one error line that says which
+// member is wrong and where.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include <simdjson.h>
+
+#include "platform/events.h"
+
+namespace qk::scenario {
+
+// Virtual time stays within about 31 years of uptime, where the timer's tick times are exact.
+inline constexpr double maxTime = 1e9;
+
+inline constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+inline constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+inline constexpr auto pidMax = std::numeric_limits<Pid>::max();
+
+// Collects the first problem found, prefixed with where it was found. `set` returns false, so that
+// a reader can fail with `return problem.set(...)`.
+struct Problem {
+    std::string where;
+    std::string text;
+    bool set(std::string_view what);
+    bool set(std::string_view what, simdjson::error_code code);
+};
+
+// The member name `name` as JSON writes it, followed by `what`, for error messages: escaped, so
+// that a name holding a line break cannot split the one error line.
+std::string quoted(std::string_view name, std::string_view what);
+
+// Each reads one value into `out`, or returns false with the problem set.
+bool readMember(simdjson::simdjson_result<simdjson::ondemand::field>& field, std::string_view& name,
+                simdjson::ondemand::value& value, Problem& problem);
+bool readInteger(simdjson::ondemand::value value, std::string_view name, std::int64_t low,
+                 std::int64_t high, std::int64_t& out, Problem& problem);
+bool readBool(simdjson::ondemand::value value, std::string_view name, bool& out, Problem& problem);
+// A key code, or a key name from the table in key_names.cpp.
+bool readKey(simdjson::ondemand::value value, std::int64_t& out, Problem& problem);
+
+} // namespace qk::scenario
