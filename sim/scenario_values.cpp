@@ -1,5 +1,7 @@
 #include "sim/scenario_values.h"
 
+#include <new>
+
 #include "sim/key_names.h"
 #include "json/input.h"
 #include "json/text.h"
@@ -14,6 +16,9 @@ bool Problem::set(std::string_view what) {
 }
 
 bool Problem::set(std::string_view what, error_code code) {
+    // The reader running out of memory is no fault of the scenario: it is reported as any other
+    // failed allocation is, and not as bad input.
+    if (code == MEMALLOC) throw std::bad_alloc();
     return set(std::string(what) + " (" + describeJsonError(code) + ")");
 }
 

@@ -21,7 +21,8 @@ inline constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 inline constexpr auto pidMax = std::numeric_limits<Pid>::max();
 
 // Collects the first problem found, prefixed with where it was found. `set` returns false, so that
-// a reader can fail with `return problem.set(...)`.
+// a reader can fail with `return problem.set(...)`; for the reader's own out-of-memory error it
+// throws std::bad_alloc instead.
 struct Problem {
     std::string where;
     std::string text;
