@@ -150,7 +150,8 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
         if (!scenario.steps.empty() && step.at < scenario.steps.back().at)
             return problem.set("\"at\" goes back in time");
         std::string error;
-        if (typing.requested && !appendTyping(typing, step.at, maxTime, scenario.steps, error))
+        if (typing.requested &&
+            !appendTyping(typing, step.at, maxTime, maxSteps, scenario.steps, error))
             return problem.set(error);
         if (!typing.requested) scenario.steps.push_back(step);
     }

@@ -10,11 +10,18 @@
 #include <simdjson.h>
 
 #include "platform/events.h"
+#include "json/input.h"
 
 namespace qk::scenario {
 
 // Virtual time stays within about 31 years of uptime, where the timer's tick times are exact.
 inline constexpr double maxTime = 1e9;
+
+// The most steps a scenario may have, typed ones counted: as many as the largest document could
+// hold written out, in the shortest step there is ({"at":0,"stop":"eof"} and a comma), so only
+// the typing short-hand can reach it. It keeps the simulator's memory and time within what the
+// size limit allows a scenario written in full.
+inline constexpr std::size_t maxSteps = maxInputBytes / 22;
 
 inline constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
 inline constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();

@@ -9,6 +9,7 @@
 #include "core/trigger.h"
 #include "sim/key_names.h"
 #include "sim/scenario.h"
+#include "sim/scenario_values.h"
 #include "tests/support/process.h"
 
 namespace qk {
@@ -168,6 +169,11 @@ TEST(Typing, NotInAChannelLine) {
     EXPECT_EQ(step.event.key, 12);
 }
 
+// A step typing `text`, a key every 0.1 s.
+std::string typingOf(const std::string& text) {
+    return R"({"at":1,"type":"text","text":")" + text + R"(","interval":0.1})";
+}
+
 struct Bad {
     const char* title;
     std::string steps; // the scenario's steps
@@ -211,6 +217,12 @@ const std::vector<Bad> bad = {
     {"a step before the typing ends",
      R"({"at":1,"type":"text","text":"ab","interval":1},{"at":1.5,"stop":"eof"})",
      R"(step 1: "at" goes back in time)"},
+    // Two steps per lower-case letter: refused before any is made, whatever their memory.
+    {"typing more steps than a scenario may have",
+     typingOf(std::string(scenario::maxSteps / 2 + 1, 'a')), "more than a scenario may have"},
+    {"typed steps count with the others",
+     R"({"at":0,"type":"keyUp"},)" + typingOf(std::string(scenario::maxSteps / 2, 'a')),
+     R"(step 1: "text" types )"},
 };
 
 // The timeline refuses what the transcript refuses.
