@@ -106,12 +106,9 @@ bool runSequence(ondemand::value value, Place& place, std::string& out, Failure&
     return true;
 }
 
-bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
-    ondemand::parser parser;
-    ondemand::document document;
+bool runSequences(ondemand::document& document, padded_string_view json, std::string& out,
+                  Failure& failure) {
     Place place;
-    if (auto code = parser.iterate(json).get(document))
-        return failure.set(place, "not a JSON document", code);
     ondemand::array sequences;
     if (auto code = document.get_array().get(sequences)) {
         const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '[');
@@ -132,6 +129,18 @@ bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
     place = {};
     if (!atEnd(document)) return failure.set(place, "unexpected content after the document");
     return true;
+}
+
+bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
+    ondemand::parser parser;
+    ondemand::document document;
+    if (auto code = parser.iterate(json).get(document))
+        return failure.set({}, "not a JSON document", code);
+    if (runSequences(document, json, out, failure)) return true;
+    // A document cut short fails at a sequence or key past its end, which does not exist.
+    if (failure.status == dataError && topLevelUnclosed({json.data(), json.size()}, '['))
+        failure.set({}, unclosedWords);
+    return false;
 }
 
 } // namespace

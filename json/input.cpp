@@ -181,18 +181,29 @@ std::size_t endOfValue(std::string_view text, std::size_t start) {
     return std::string_view::npos;
 }
 
-} // namespace
-
-std::string_view whyTopLevelRefused(std::string_view text, char opener) {
+// Where the value of `text` starts, after white space, or npos if it does not open with `opener`.
+std::size_t startOfValue(std::string_view text, char opener) {
     std::size_t start = 0;
     while (start < text.size() && isWhiteSpace(text[start]))
         ++start;
-    if (start == text.size() || text[start] != opener) return {};
+    return start < text.size() && text[start] == opener ? start : std::string_view::npos;
+}
+
+} // namespace
+
+std::string_view whyTopLevelRefused(std::string_view text, char opener) {
+    const std::size_t start = startOfValue(text, opener);
+    if (start == std::string_view::npos) return {};
     std::size_t end = endOfValue(text, start);
-    if (end == std::string_view::npos) return "the document ends before its top level is closed";
+    if (end == std::string_view::npos) return unclosedWords;
     while (end < text.size() && isWhiteSpace(text[end]))
         ++end;
     return end < text.size() ? "unexpected content after the document" : "";
+}
+
+bool topLevelUnclosed(std::string_view text, char opener) {
+    const std::size_t start = startOfValue(text, opener);
+    return start != std::string_view::npos && endOfValue(text, start) == std::string_view::npos;
 }
 
 } // namespace qk

@@ -47,4 +47,13 @@ bool atEnd(simdjson::ondemand::document& document);
 // as a malformed top level.
 std::string_view whyTopLevelRefused(std::string_view text, char opener);
 
+// True if `text` opens with `opener` ('[' or '{') and the value it opens is never closed: the
+// document was cut short. A reader that meets the end of such a document part-way through it
+// reports a malformed value at a place that does not exist; this tells what really happened. Only
+// brackets outside strings are counted, so the reader must have found the strings well-formed.
+bool topLevelUnclosed(std::string_view text, char opener);
+
+inline constexpr std::string_view unclosedWords =
+    "the document ends before its top level is closed";
+
 } // namespace qk

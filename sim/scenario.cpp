@@ -159,11 +159,8 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
     return true;
 }
 
-bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
-    ondemand::parser parser;
-    ondemand::document document;
-    if (auto code = parser.iterate(json).get(document))
-        return problem.set("not a JSON document", code);
+bool readMembers(ondemand::document& document, padded_string_view json, Scenario& scenario,
+                 Problem& problem) {
     ondemand::object object;
     if (auto code = document.get_object().get(object)) {
         const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '{');
@@ -196,6 +193,25 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
     return true;
 }
 
+// A document cut short fails at a step or member past its end, which does not exist: this says
+// what happened instead.
+bool reportUnclosed(std::string_view json, Problem& problem) {
+    if (topLevelUnclosed(json, '{')) {
+        problem.where.clear();
+        problem.set(unclosedWords);
+    }
+    return false;
+}
+
+bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
+    ondemand::parser parser;
+    ondemand::document document;
+    if (auto code = parser.iterate(json).get(document))
+        return problem.set("not a JSON document", code);
+    return readMembers(document, json, scenario, problem) ||
+           reportUnclosed({json.data(), json.size()}, problem);
+}
+
 } // namespace
 
 bool readScenario(std::string& json, Scenario& scenario, std::string& error) {
@@ -225,6 +241,8 @@ bool readStep(std::string& json, Step& step, std::string& error) {
         }
     } else if (readStepObject(object, false, step, problem)) {
         ok = atEnd(document) || problem.set("unexpected content after the step");
+    } else {
+        reportUnclosed(json, problem);
     }
     if (!ok) error = problem.text;
     return ok;

@@ -72,6 +72,12 @@ const std::vector<Bad> bad = {
     {"only white space", "  \n", "empty"},
     {"not JSON", "hello", "not"},
     {"cut short", R"([[{"key":"Q","at":1})", "the document ends before its top level is closed"},
+    // Cut after a closing bracket, the reader runs off the end at a sequence that is not there.
+    {"cut short after a sequence", "[[{\"key\":\"Q\",\"at\":1}],\n[{\"key\":\"K\",\"at\":2}]\n",
+     "input: the document ends before its top level is closed"},
+    {"cut short after an empty sequence", "[[]", "input: the document ends before its top level"},
+    {"cut short in an ignored member", R"([[{"key":"Q","at":1,"x":[1]})",
+     "input: the document ends before its top level"},
     {"content after the document", "[] []", "unexpected content after the document"},
     {"a word after the document", "[[]]x", "unexpected content after the document"},
     {"a closing bracket too many", "[[]]]", "unexpected content after the document"},

@@ -144,6 +144,11 @@ const std::vector<BadScenario> badScenarios = {
     {"trailing content", R"({} {})", "unexpected content after the document"},
     {"a word after the document", R"({} x)", "unexpected content after the document"},
     {"cut short", R"({"steps":[)", "the document ends before its top level is closed"},
+    // Cut after a closing bracket, the reader runs off the end at a step that is not there.
+    {"cut short after a step", R"({"steps":[{"at":1,"type":"keyUp"}])",
+     "scenario: the document ends before its top level is closed"},
+    {"cut short after an empty step", R"({"steps":[{})", "scenario: the document ends before"},
+    {"cut short after a note", R"({"note":[1])", "scenario: the document ends before"},
     {"malformed note", R"({"note":[tru]})", "\"note\""},
     {"a member name with a line break stays on one line", R"({"\note":true})",
      R"(unknown member "\note")"},
@@ -159,6 +164,16 @@ TEST(Simulator, MalformedScenariosGetOneErrorLineAndStatus65) {
         EXPECT_EQ(outcome.err.rfind("qkscan-sim: scenario: ", 0), 0u) << outcome.err;
         EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
         EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    }
+}
+
+// The one-step lines of an input channel too.
+TEST(Simulator, AStepLineCutShortSaysSo) {
+    for (const char* cut : {R"({"type":"keyDown","key":[12])", R"({"type":"keyDown","note":{})"}) {
+        std::string line = cut, error;
+        Step step;
+        EXPECT_FALSE(readStep(line, step, error));
+        EXPECT_EQ(error, "the document ends before its top level is closed");
     }
 }
 
