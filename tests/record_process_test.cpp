@@ -23,10 +23,13 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 5s; // only a broken recorder makes a test wait this long
 
-// A running recorder with pipes to its standard input, output and error and its key channel.
+// A running recorder with pipes to its standard input, output and error and its key channel. With
+// `stopSignalsBlocked` it starts with SIGTERM and SIGINT blocked, as a parent may start it, so
+// that a signal sent at once waits for the recorder instead of finding it not yet started.
 class Recorder {
 public:
-    explicit Recorder(std::vector<std::string> arguments, bool outputToDevFull = false) {
+    explicit Recorder(std::vector<std::string> arguments, bool outputToDevFull = false,
+                      bool stopSignalsBlocked = false) {
         int in[2], out[2], err[2], keys[2];
         EXPECT_EQ(pipe(in), 0);
         EXPECT_EQ(pipe(out), 0);
@@ -49,7 +52,18 @@ public:
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (stopSignalsBlocked) {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, SIGTERM);
+            sigaddset(&blocked, SIGINT);
+            posix_spawnattr_setsigmask(&attributes, &blocked);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        }
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         for (const int fd : {in[0], out[1], err[1], keys[0]})
             close(fd);
@@ -182,6 +196,19 @@ TEST(RecorderProcess, EachStopWritesTheWholeRecording) {
             << recorder.outputText;
         EXPECT_NE(recorder.errors.find("qkscan-record: 2 sequences, 10 keys."), std::string::npos)
             << recorder.errors;
+    }
+}
+
+// A signal the moment the recorder starts, before it has set anything up, still gets the whole
+// recording written: here an empty one.
+TEST(RecorderProcess, ASignalAtOnceStillWritesTheRecording) {
+    for (const int signo : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signo);
+        Recorder recorder({}, false, true);
+        kill(recorder.pid, signo);
+        EXPECT_EQ(recorder.wait(), 0) << recorder.errors;
+        EXPECT_EQ(recorder.outputText, "[]\n");
+        EXPECT_NE(recorder.errors.find("no key was pressed"), std::string::npos) << recorder.errors;
     }
 }
 

@@ -235,6 +235,23 @@ TEST_F(RecorderTest, ListensOnlyToKeyDownsWithAListenOnlyTap) {
     EXPECT_NE(run.err.find("recording for 30 s"), std::string::npos) << run.err;
 }
 
+bool signalsHandledAtAttach = false;
+void noteSignalHandling() {
+    const sim::SessionHooks& hooks = sim::sessionHooks();
+    signalsHandledAtAttach = hooks.stopFromSignal && hooks.stopFromInterrupt;
+}
+
+// SIGTERM and SIGINT are handled before the tap can hand over a key, so that a signal at any
+// moment of a recording writes it whole.
+TEST_F(RecorderTest, HandlesTheSignalsBeforeAnythingCanBeRecorded) {
+    signalsHandledAtAttach = false;
+    sim::world().onAttach = noteSignalHandling;
+    const Recorded run = record({}, [] { sim::sessionHooks().stopFromSignal(); });
+    EXPECT_TRUE(signalsHandledAtAttach);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "[]\n");
+}
+
 // Two scans, the second stopped in its middle, by each way of stopping.
 TEST_F(RecorderTest, WritesACompleteDocumentHoweverItIsStopped) {
     struct Case {
