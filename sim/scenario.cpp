@@ -1,5 +1,6 @@
 #include "sim/scenario.h"
 
+#include <algorithm>
 #include <string>
 
 #include "sim/scenario_values.h"
@@ -32,10 +33,13 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     bool haveAt = false, haveType = false;
     int kinds = 0;
     bool eventMembers = false;
+    Members members;
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
         if (!readMember(field, name, value, problem)) return false;
+        if (name != "note" && !members.first(name))
+            return problem.set(quoted(name, " appears twice"));
         std::int64_t number = 0;
         if (name == "at") {
             if (auto code = value.get_double().get(step.at))
@@ -137,6 +141,7 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
         return problem.set("\"steps\" is not an array", code);
     // Errors count the steps as written; a "text" step becomes the several steps it types.
     std::size_t position = 0;
+    double latest = 0; // the time of the step before, or of the last key-up it typed
     for (auto element : steps) {
         const std::size_t index = scenario.steps.size();
         problem.where = "step " + std::to_string(position++) + ": ";
@@ -147,13 +152,14 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
         step.event.origin = static_cast<std::int64_t>(index);
         Typing typing;
         if (!readStepObject(object, true, step, problem, &typing)) return false;
-        if (!scenario.steps.empty() && step.at < scenario.steps.back().at)
-            return problem.set("\"at\" goes back in time");
+        if (step.at < latest) return problem.set("\"at\" goes back in time");
         std::string error;
         if (typing.requested &&
             !appendTyping(typing, step.at, maxTime, maxSteps, scenario.steps, error))
             return problem.set(error);
         if (!typing.requested) scenario.steps.push_back(step);
+        // A text that types nothing still takes place at its time.
+        latest = std::max(step.at, scenario.steps.empty() ? 0 : scenario.steps.back().at);
     }
     problem.where.clear();
     return true;
@@ -167,10 +173,13 @@ bool readMembers(ondemand::document& document, padded_string_view json, Scenario
         if (!why.empty()) return problem.set(why);
         return problem.set("the scenario is not an object", code);
     }
+    Members members;
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
         if (!readMember(field, name, value, problem)) return false;
+        if (name != "note" && !members.first(name))
+            return problem.set(quoted(name, " appears twice"));
         std::int64_t number = 0;
         if (name == "trusted") {
             if (!readBool(value, name, scenario.trusted, problem)) return false;

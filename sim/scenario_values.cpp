@@ -1,5 +1,6 @@
 #include "sim/scenario_values.h"
 
+#include <algorithm>
 #include <new>
 
 #include "sim/key_names.h"
@@ -34,6 +35,15 @@ bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
     if (auto code = field.unescaped_key().get(name))
         return problem.set("malformed member name", code);
     if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+    // Before any reader takes a malformed value (-, tru, NaN) for one of the wrong type.
+    if (auto code = scalarSyntax(value))
+        return problem.set(quoted(name, " has a malformed value"), code);
+    return true;
+}
+
+bool Members::first(std::string_view name) {
+    if (std::ranges::find(seen, name) != seen.end()) return false;
+    seen.emplace_back(name);
     return true;
 }
 
@@ -57,8 +67,10 @@ bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& 
 bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
     ondemand::json_type type;
     if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
-    if (type != ondemand::json_type::string)
+    if (type == ondemand::json_type::number)
         return readInteger(value, "key", int64Min, int64Max, out, problem);
+    if (type != ondemand::json_type::string)
+        return problem.set("\"key\" is not a key code or a key name");
     std::string_view name;
     if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
     const auto key = keyCodeOf(name);

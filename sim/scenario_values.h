@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <simdjson.h>
 
@@ -40,6 +41,17 @@ struct Problem {
 // The member name `name` as JSON writes it, followed by `what`, for error messages: escaped, so
 // that a name holding a line break cannot split the one error line.
 std::string quoted(std::string_view name, std::string_view what);
+
+// The members of one object read so far, so that a member given twice is refused rather than one
+// of the two silently winning. Comments ("note") may repeat; the caller leaves them out.
+class Members {
+public:
+    // False if `name` was seen before.
+    bool first(std::string_view name);
+
+private:
+    std::vector<std::string> seen;
+};
 
 // Each reads one value into `out`, or returns false with the problem set.
 bool readMember(simdjson::simdjson_result<simdjson::ondemand::field>& field, std::string_view& name,

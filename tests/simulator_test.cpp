@@ -56,10 +56,11 @@ TEST(Simulator, ReadsTheScenarioFromStandardInputToo) {
               "{\"at\":0.6,\"exit\":0}\n");
 }
 
-// Comments may hold any number JSON allows, also one no integer type holds.
+// Comments may hold any number JSON allows, also one no integer type holds, and may repeat.
 TEST(Simulator, NotesTakeEveryNumber) {
-    std::string json = R"({"note":18446744073709551616,"steps":[)"
-                       R"({"at":0,"type":"keyUp","note":[-1e308,12345678901234567890123]}]})";
+    std::string json =
+        R"({"note":18446744073709551616,"note":"again","steps":[)"
+        R"({"at":0,"type":"keyUp","note":[-1e308,12345678901234567890123],"note":0}]})";
     Scenario scenario;
     std::string error;
     EXPECT_TRUE(readScenario(json, scenario, error)) << error;
@@ -153,6 +154,19 @@ const std::vector<BadScenario> badScenarios = {
     {"a member name with a line break stays on one line", R"({"\note":true})",
      R"(unknown member "\note")"},
     {"invalid UTF-8", "{\"note\":\"\xC3\"}", "UTF-8"},
+    {"a byte-order mark", "\xEF\xBB\xBF{}", "byte-order mark"},
+    // Values the JSON reader takes for ones of another type are malformed JSON.
+    {"a minus without digits", R"({"steps":[{"at":-,"type":"keyUp"}]})",
+     R"(step 0: "at" has a malformed value (malformed number)"},
+    {"NaN", R"({"steps":[{"at":NaN,"type":"keyUp"}]})",
+     R"(step 0: "at" has a malformed value (not valid JSON))"},
+    {"true cut short", R"({"trusted":tru})", R"("trusted" has a malformed value (malformed true))"},
+    {"null cut short in a note", R"({"note":[nul]})", R"(malformed "note" (malformed null))"},
+    // A member given twice is refused, as the self-test does; notes may repeat.
+    {"a step's key twice", R"({"steps":[{"at":1,"type":"keyDown","key":1,"key":2}]})",
+     R"(step 0: "key" appears twice)"},
+    {"a scenario's member twice", R"({"trusted":true,"trusted":false})",
+     R"("trusted" appears twice)"},
 };
 
 TEST(Simulator, MalformedScenariosGetOneErrorLineAndStatus65) {
