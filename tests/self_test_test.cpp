@@ -33,6 +33,8 @@ const std::vector<Good> good = {
     {"exponents and negative times",
      R"([[{"key":"Q","at":-1e-1},{"key":"K","at":-5E-2},{"key":"D","at":0}]])", "[[1,1,1]]\n"},
     {"times compared in doubles", R"([[{"key":"Q","at":1.0},{"key":"K","at":1.1}]])", "[[1,2]]\n"},
+    {"a time that goes back is in time",
+     R"([[{"key":"Q","at":5},{"key":"K","at":1},{"key":"D","at":1.05}]])", "[[1,1,1]]\n"},
     {"a sequence cut mid-trigger leaves no trace in the next",
      R"([[{"key":"Q","at":0},{"key":"K","at":0.01}],[{"key":"D","at":0.02}]])", "[[1,1],[0]]\n"},
     {"members in any order, others ignored",
