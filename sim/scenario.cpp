@@ -66,13 +66,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             if (!readKey(value, step.event.key, problem)) return false;
             eventMembers = true;
         } else if (name == "flags") {
-            std::uint64_t flags = 0;
-            if (auto code = value.get_uint64().get(flags)) {
-                if (code == INCORRECT_TYPE)
-                    return problem.set("\"flags\" is not an unsigned 64-bit integer");
-                return problem.set("\"flags\" is not an unsigned integer", code);
-            }
-            step.event.flags = flags;
+            if (!readFlags(value, step.event.flags, problem)) return false;
             eventMembers = true;
         } else if (name == "autorepeat") {
             if (!readInteger(value, name, int64Min, int64Max, step.event.autorepeat, problem))

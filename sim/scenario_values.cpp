@@ -77,10 +77,62 @@ bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
     if (!key) {
         std::string what = "unknown key name " + quoted(name, "");
         const std::string_view near = keyNameIgnoringCase(name);
-        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        const std::string_view meant = keyNameMeant(name);
+        if (!near.empty()) {
+            what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        } else if (!meant.empty()) {
+            what += " (did you mean \"" + std::string(meant) + "\"?)";
+        }
         return problem.set(what);
     }
     out = *key;
+    return true;
+}
+
+namespace {
+
+bool readFlagName(ondemand::value value, EventFlags& out, Problem& problem) {
+    std::string_view name;
+    if (auto code = value.get_string().get(name))
+        return problem.set("\"flags\" lists something that is not a modifier's name", code);
+    const EventFlags flag = flagNamed(name);
+    if (flag == 0) {
+        std::string what = "unknown flag name " + quoted(name, "");
+        const std::string_view meant = keyNameMeant(name);
+        if (flagNamed(meant) != 0) what += " (did you mean \"" + std::string(meant) + "\"?)";
+        return problem.set(what + "; the names are " + std::string(flagNames));
+    }
+    out |= flag;
+    return true;
+}
+
+} // namespace
+
+bool readFlags(ondemand::value value, EventFlags& out, Problem& problem) {
+    out = 0;
+    ondemand::json_type type;
+    if (auto code = value.type().get(type)) return problem.set("malformed \"flags\"", code);
+    if (type == ondemand::json_type::string) return readFlagName(value, out, problem);
+    if (type == ondemand::json_type::array) {
+        ondemand::array names;
+        if (auto code = value.get_array().get(names))
+            return problem.set("malformed \"flags\"", code);
+        for (auto element : names) {
+            ondemand::value name;
+            if (auto code = element.get(name)) return problem.set("malformed \"flags\"", code);
+            if (!readFlagName(name, out, problem)) return false;
+        }
+        return true;
+    }
+    if (type != ondemand::json_type::number)
+        return problem.set("\"flags\" is not a number, a modifier's name or a list of them");
+    std::uint64_t flags = 0;
+    if (auto code = value.get_uint64().get(flags)) {
+        if (code == INCORRECT_TYPE)
+            return problem.set("\"flags\" is not an unsigned 64-bit integer");
+        return problem.set("\"flags\" is not an unsigned integer", code);
+    }
+    out = flags;
     return true;
 }
 

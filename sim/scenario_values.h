@@ -61,5 +61,7 @@ bool readInteger(simdjson::ondemand::value value, std::string_view name, std::in
 bool readBool(simdjson::ondemand::value value, std::string_view name, bool& out, Problem& problem);
 // A key code, or a key name from the table in key_names.cpp.
 bool readKey(simdjson::ondemand::value value, std::int64_t& out, Problem& problem);
+// Event flags: a number, a modifier's name ("Shift"), or a list of such names.
+bool readFlags(simdjson::ondemand::value value, EventFlags& out, Problem& problem);
 
 } // namespace qk::scenario
