@@ -212,6 +212,31 @@ TEST(RecorderProcess, ASignalAtOnceStillWritesTheRecording) {
     }
 }
 
+// The example key file, replayed as its README says, from descriptor 3 or the file named by
+// QKSCAN_INJECT_EVENTS: a verdict for each of its six sequences and the whole recording.
+TEST(RecorderProcess, ReplaysTheExampleKeyFile) {
+    const std::string keys = QKSCAN_SOURCE_DIR "/examples/recorder/scans.keys";
+    const std::vector<std::vector<std::string>> commands = {
+        {"/bin/sh", "-c", "exec \"$0\" 3< \"$1\"", QKSCAN_RECORD_INJECT_BINARY, keys},
+        {"/bin/sh", "-c", "QKSCAN_INJECT_EVENTS=\"$1\" exec \"$0\"", QKSCAN_RECORD_INJECT_BINARY,
+         keys},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[2]);
+        const qk::test::Outcome outcome = qk::test::run(command, "");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        for (const char* verdict :
+             {"Sequence 1 (8 keys): recognised.", "Sequence 2 (8 keys): not recognised: too slow.",
+              "Sequence 3 (8 keys): not recognised: another key where Enter should be.",
+              "Sequence 4 (8 keys): not recognised: other keys than the code.",
+              "Sequence 5 (8 keys): not recognised: Command was held down.",
+              "Sequence 6 (4 keys): not a scan."})
+            EXPECT_NE(outcome.err.find(verdict), std::string::npos) << verdict << outcome.err;
+        EXPECT_EQ(selfTest(outcome.out), "[[1,1,1,1,1,1,1,3],[1,2,0,0,0,0,0,0],[1,1,1,1,1,1,1,2],"
+                                         "[0,0,0,1,2,0,0,0],[0,0,0,0,0,0,0,0],[1,2,0,0]]\n");
+    }
+}
+
 TEST(RecorderProcess, StopsOnceItsTimeIsUp) {
     Recorder recorder({"--seconds", "5"});
     ASSERT_TRUE(recorder.waitForError("recording for 5 s"));
