@@ -10,7 +10,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { describe, it } = require('node:test');
 const { helperPath, QkscanError } = require('..');
-const { host, scratch } = require('./support');
+const { host, fixture, scratch } = require('./support');
 
 const client = path.resolve(__dirname, '..');
 
@@ -219,20 +219,10 @@ function installLibrary(folder) {
 // `platform` and `arch`, with Electron's `resources` folder if there is one: { found } or the
 // error's { code, reason, message }.
 function askHelperPath(root, library, platform, arch, resources, env) {
-  const body = `
-    const [library, platform, arch, resources] = process.argv.slice(1);
-    Object.assign(require(library + '/lib/host.js').host, { platform, arch });
-    if (resources) process.resourcesPath = resources;
-    try {
-      console.log(JSON.stringify({ found: require(library).helperPath() }));
-    } catch (error) {
-      const { code, reason, message } = error;
-      console.log(JSON.stringify({ code, reason, message }));
-    }`;
   const { QKSCAN_PATH, ...rest } = process.env;
   const printed = execFileSync(
     process.execPath,
-    ['-e', body, library, platform, arch, resources ?? ''],
+    [fixture('ask-helper-path.js'), library, platform, arch, resources ?? ''],
     { cwd: root, env: { ...rest, ...env }, encoding: 'utf8' },
   );
   return JSON.parse(printed);

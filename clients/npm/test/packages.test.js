@@ -100,22 +100,15 @@ function installApp(tarballs, target = null) {
 
 // What helperPath() says in a Node.js process in `app`, from the library in `library` (the app's
 // installed one by default), taking the host for `target` and, with `resources`, running in a
-// packaged Electron application with that resources folder: { found } or { code, message }.
+// packaged Electron application with that resources folder: { found } or the error's
+// { code, reason, message }.
 function helperPathIn(app, target, { resources = '', library } = {}) {
-  const body = `
-    const [library, platform, arch, resources] = process.argv.slice(1);
-    Object.assign(require(library + '/lib/host.js').host, { platform, arch });
-    if (resources) process.resourcesPath = resources;
-    try {
-      console.log(JSON.stringify({ found: require(library).helperPath() }));
-    } catch (error) {
-      console.log(JSON.stringify({ code: error.code, message: error.message }));
-    }`;
+  const ask = path.join(root, 'clients', 'node', 'test', 'fixtures', 'ask-helper-path.js');
   const { QKSCAN_PATH, ...env } = process.env;
   const libraryDir = library ?? path.join(app, 'node_modules', 'qkscan');
   const printed = execFileSync(
     process.execPath,
-    ['-e', body, libraryDir, target.os, target.cpu, resources],
+    [ask, libraryDir, target.os, target.cpu, resources],
     { cwd: app, env, encoding: 'utf8' },
   );
   return JSON.parse(printed);
@@ -134,6 +127,18 @@ function packagedResources(app, resourcesPath, packageName) {
     { recursive: true },
   );
   return resources;
+}
+
+// A platform package's tarball: its helpers in bin/, executable, its README, LICENSE, NOTICE and
+// package.json, nothing else; and the version, os and cpu of that package.json.
+function assertPlatformPackage(tarball, helpers, platforms, cpus) {
+  const found = entries(tarball);
+  const expected = ['LICENSE', 'NOTICE', 'README.md', 'package.json'];
+  expected.push(...helpers.map((helper) => `bin/${helper}`));
+  assert.deepEqual([...found.keys()].sort(), expected.sort());
+  for (const helper of helpers) assert.equal(found.get(`bin/${helper}`), '-rwxr-xr-x', helper);
+  const manifest = readJson(path.join(unpack(tarball), 'package.json'));
+  assert.deepEqual([manifest.version, manifest.os, manifest.cpu], [version, platforms, cpus]);
 }
 
 // The helper found must be the very file built: same bytes, executable for everyone.
@@ -329,17 +334,7 @@ describe('the Windows package, qkscan-win32-x64', () => {
   });
 
   it('holds the helper, its README, LICENSE and NOTICE, for Windows x64 only', { skip }, () => {
-    const found = entries(tarballs.get('qkscan-win32-x64'));
-    assert.deepEqual([...found.keys()].sort(), [
-      'LICENSE',
-      'NOTICE',
-      'README.md',
-      'bin/qkscan.exe',
-      'package.json',
-    ]);
-    assert.equal(found.get('bin/qkscan.exe'), '-rwxr-xr-x');
-    const manifest = readJson(path.join(unpack(tarballs.get('qkscan-win32-x64')), 'package.json'));
-    assert.deepEqual([manifest.version, manifest.os, manifest.cpu], [version, ['win32'], ['x64']]);
+    assertPlatformPackage(tarballs.get('qkscan-win32-x64'), ['qkscan.exe'], ['win32'], ['x64']);
   });
 
   it('is left out on other platforms', { skip }, () => {
@@ -402,24 +397,9 @@ describe('the macOS package, qkscan-darwin-universal', () => {
     'holds the helper and the recorder, its README, LICENSE and NOTICE, for macOS only',
     { skip },
     () => {
-      const found = entries(tarballs.get('qkscan-darwin-universal'));
-      assert.deepEqual([...found.keys()].sort(), [
-        'LICENSE',
-        'NOTICE',
-        'README.md',
-        'bin/qkscan',
-        'bin/qkscan-record',
-        'package.json',
-      ]);
-      assert.equal(found.get('bin/qkscan'), '-rwxr-xr-x');
-      assert.equal(found.get('bin/qkscan-record'), '-rwxr-xr-x');
-      const manifest = readJson(
-        path.join(unpack(tarballs.get('qkscan-darwin-universal')), 'package.json'),
-      );
-      assert.deepEqual(
-        [manifest.version, manifest.os, manifest.cpu],
-        [version, ['darwin'], ['arm64', 'x64']],
-      );
+      const helpers = ['qkscan', 'qkscan-record'];
+      const tarball = tarballs.get('qkscan-darwin-universal');
+      assertPlatformPackage(tarball, helpers, ['darwin'], ['arm64', 'x64']);
     },
   );
 
