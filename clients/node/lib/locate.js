@@ -48,18 +48,8 @@ function helperPath(options = {}) {
 // { missing: what to say about it }.
 function candidates(packageName) {
   const name = executableName();
-  const places = [];
   const resources = packagedResources();
-  if (resources) {
-    if (onWindows()) {
-      places.push({ file: path.join(resources, name) });
-    } else {
-      const contents = path.dirname(resources); // MyApp.app/Contents
-      for (const folder of ['MacOS', 'Helpers', 'Resources']) {
-        places.push({ file: path.join(contents, folder, name) });
-      }
-    }
-  }
+  const places = resources ? bundlePlaces(resources, name) : [];
   if (packageName) {
     // The package's files are inside app.asar in a packaged application, where nothing can be
     // executed: their unpacked copies (asarUnpack) are in app.asar.unpacked beside it.
@@ -67,12 +57,24 @@ function candidates(packageName) {
     if (installed) places.push({ file: unpacked(path.join(installed, 'bin', name)) });
     else if (!resources) places.push({ missing: `the package ${packageName}: not installed` });
     if (resources) {
-      const file = path.join(resources, 'app.asar.unpacked', 'node_modules', packageName, 'bin');
-      places.push({ file: path.join(file, name) });
+      const bin = path.join(resources, 'app.asar.unpacked', 'node_modules', packageName, 'bin');
+      places.push({ file: path.join(bin, name) });
     }
   }
   const seen = new Set();
   return places.filter((place) => !place.file || (!seen.has(place.file) && seen.add(place.file)));
+}
+
+// Where the packaging settings of the README put the helper in a packaged application: in the
+// macOS bundle's Contents/MacOS, Contents/Helpers or (Forge) Contents/Resources, or in the
+// resources folder on Windows.
+function bundlePlaces(resources, name) {
+  if (onWindows()) return [{ file: path.join(resources, name) }];
+  if (host.platform !== 'darwin') return [];
+  const contents = path.dirname(resources); // MyApp.app/Contents
+  return ['MacOS', 'Helpers', 'Resources'].map((folder) => ({
+    file: path.join(contents, folder, name),
+  }));
 }
 
 // Electron's resources folder when this package runs inside a packaged application, else null.

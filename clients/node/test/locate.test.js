@@ -130,6 +130,18 @@ const cases = [
     },
   ],
   [
+    'a packaged Linux application: nowhere to look',
+    'windowsApp',
+    'linux-x64',
+    [`${WIN_APP}/qkscan`, `${WIN_APP}/qkscan.exe`],
+    {},
+    {
+      code: 'HELPER_NOT_FOUND',
+      reason: 'unsupported-platform',
+      says: 'no prebuilt helper for linux-x64 (there are for macOS and Windows x64). Build',
+    },
+  ],
+  [
     'a Mac app from electron-builder: Contents/MacOS',
     'macApp',
     'darwin-arm64',
