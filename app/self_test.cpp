@@ -42,11 +42,12 @@ public:
         if (code == MEMALLOC) status = ioError;
         return set(place, std::string(what) + " (" + describeJsonError(code) + ")");
     }
-    // For `value` of `member` that could not be read: the reader takes some malformed values (-,
-    // tru, NaN) for ones of another type, and then that is what is said.
-    bool set(const Place& place, ondemand::value& value, std::string_view member,
+    // For the value of `field`, `member`, that could not be read: the reader takes some malformed
+    // values (-, tru, NaN) for ones of another type, and then that is what is said.
+    bool set(const Place& place, simdjson_result<ondemand::field>& field, std::string_view member,
              std::string_view what, error_code code) {
-        if (code == INCORRECT_TYPE) {
+        ondemand::value value;
+        if (code == INCORRECT_TYPE && !field.value().get(value)) {
             if (const error_code syntax = scalarSyntax(value))
                 return set(place, std::string(member) + " has a malformed value", syntax);
         }
@@ -76,20 +77,17 @@ bool readKey(ondemand::value value, const Place& place, std::string_view& name, 
         } else if (auto code = field.unescaped_key().get(member)) {
             return failure.set(place, "malformed member name", code);
         }
-        ondemand::value content;
-        if (auto code = field.value().get(content))
-            return failure.set(place, "malformed value", code);
         if (member == "key") {
             if (haveName) return failure.set(place, "\"key\" appears twice");
-            if (auto code = content.get_string().get(name))
-                return failure.set(place, content, "\"key\"", " is not a string", code);
+            if (auto code = field.value().get_string().get(name))
+                return failure.set(place, field, "\"key\"", " is not a string", code);
             haveName = true;
         } else if (member == "at") {
             if (haveAt) return failure.set(place, "\"at\" appears twice");
-            if (auto code = content.get_double().get(at))
-                return failure.set(place, content, "\"at\"", " is not a usable number", code);
+            if (auto code = field.value().get_double().get(at))
+                return failure.set(place, field, "\"at\"", " is not a usable number", code);
             haveAt = true;
-        } else if (auto code = skipCheckedValue(content)) {
+        } else if (auto code = skipCheckedValue(field.value())) {
             return failure.set(place, "malformed value of an ignored member", code);
         }
     }
