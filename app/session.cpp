@@ -1,5 +1,7 @@
 #include "app/session.h"
 
+#include <cstdio>
+
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
 #include "parent/exit_status.h"
@@ -21,14 +23,26 @@ void stopProcedure() {
     platform::exitProcess(0);
 }
 
+// A message that cannot be written (the parent closed its end of standard output, a full disk):
+// the parent would never learn of a scan again, while scans went on being swallowed. So the
+// session stops as on an orderly stop, giving back whatever is held, and says why on the one
+// channel left. It may run inside the tap callback; the process ends there.
+void stopOnLostMessage() {
+    flush();
+    std::fputs("qkscan: cannot write a message to standard output; stopping\n", stderr);
+    platform::exitProcess(ioError);
+}
+
 } // namespace
 
 void runCheck() {
+    setLostMessageHandler(stopOnLostMessage);
     emit(platform::trusted() ? messages::permissionPresent : messages::permissionRequired);
     platform::exitProcess(0);
 }
 
 void runListeningSession() {
+    setLostMessageHandler(stopOnLostMessage);
     if (!platform::trustedWithPrompt()) {
         emit(messages::permissionRequiredAllow);
         platform::exitProcess(permissionMissing);
