@@ -73,20 +73,30 @@ const FrontWindow* lastSeenInFront(Pid pid) {
     return nullptr;
 }
 
-bool frontReachable() {
-    static HWND lastWindow = nullptr;
-    static DWORD lastPid = 0;
-    static bool lastAnswer = true;
-    const HWND window = GetForegroundWindow();
-    if (!window) return true;
+namespace {
+
+bool reachableInFront = true;
+
+void noteFront(HWND window) {
     DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (window != lastWindow || pid != lastPid) {
-        lastWindow = window;
-        lastPid = pid;
-        lastAnswer = reachable(pid);
-    }
-    return lastAnswer;
+    if (window) GetWindowThreadProcessId(window, &pid);
+    reachableInFront = !window || reachable(pid);
+}
+
+void CALLBACK onForeground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+    noteFront(window);
+}
+
+} // namespace
+
+bool watchFront() {
+    noteFront(GetForegroundWindow());
+    return SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, onForeground,
+                           0, 0, WINEVENT_OUTOFCONTEXT) != nullptr;
+}
+
+bool frontReachable() {
+    return reachableInFront;
 }
 
 } // namespace qk::win

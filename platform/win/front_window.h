@@ -21,9 +21,13 @@ FrontWindow frontWindow();
 // The window and focus last seen in front for `pid`, or null if it has not been seen lately.
 const FrontWindow* lastSeenInFront(Pid pid);
 
+// From now on, follows which window is in front (EVENT_SYSTEM_FOREGROUND, delivered through this
+// thread's message loop), so that frontReachable costs nothing on the hooks' path.
+bool watchFront();
+
 // False while the window in front belongs to a process of a higher integrity level than this
 // one (an elevated program, when the helper is not): the system neither shows the hooks the keys
-// typed into it nor lets SendInput reach it. The answer is kept until another window is in front.
+// typed into it nor lets SendInput reach it.
 bool frontReachable();
 
 } // namespace qk::win

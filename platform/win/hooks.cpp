@@ -111,6 +111,7 @@ SourceRef attachTap(TapRef) {
     // The hooks are called from this thread's message loop; make sure it has a queue.
     MSG message;
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (!win::watchFront()) return nullptr;
     watchdogLimit = hooksTimeout();
     lastWatch = uptime();
     if (!SetTimer(nullptr, 0, watchdogMilliseconds, watch)) return nullptr;
