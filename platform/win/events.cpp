@@ -64,6 +64,13 @@ void postToProcess(Pid pid, EventRef event) {
         win::sendInput(*event);
         return;
     }
+    // A modifier's release still goes into the input stream: the system would otherwise go on
+    // taking the key as held (it was not told of the release it never saw), and the window now in
+    // front would get capitals or chords. A release alone types nothing there.
+    if (event->type == types::flagsChanged && event->keyUp()) {
+        win::sendInput(*event);
+        return;
+    }
     const win::FrontWindow* seen = win::lastSeenInFront(pid);
     if (seen && IsWindow(seen->focus)) {
         win::postToWindow(seen->focus, *event);

@@ -13,7 +13,8 @@ void sendInput(const PlatformEvent& event);
 // Posts a keyboard event to `focus`, a window of a thread that is not in front: a key-down that
 // types a character as its WM_CHAR (worked out from the event's own Shift and Caps Lock, in that
 // thread's keyboard layout), any other key as WM_KEYDOWN or WM_KEYUP. Modifier changes carry no
-// text and are not posted. Pointer events are never posted this way.
+// text and are not posted (their releases go into the input stream instead; see postToProcess).
+// Pointer events are never posted this way.
 void postToWindow(HWND focus, const PlatformEvent& event);
 
 } // namespace qk::win

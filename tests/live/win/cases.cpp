@@ -52,6 +52,7 @@ bool readCase(const std::string& path, const std::string& name, Case& out, std::
     for (const simdjson::dom::element entry : cases) {
         if (text(entry, "name") != name) continue;
         out.name = name;
+        out.noInput = text(entry, "input") == "none";
         simdjson::dom::array steps;
         if (entry["steps"].get_array().get(steps) == simdjson::SUCCESS)
             for (const simdjson::dom::element step : steps)

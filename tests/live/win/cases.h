@@ -22,6 +22,7 @@ struct Case {
     std::vector<Step> steps;
     std::map<std::string, std::string> received; // by window: main, other
     std::vector<std::string> lines;              // the helper's events, in order
+    bool noInput = false;                        // the helper starts without standard input
 };
 
 // Reads the case called `name` from the table at `path`; false with `error` set if the table
