@@ -25,6 +25,9 @@ Step readStep(simdjson::dom::object step) {
             out.count = static_cast<int>(field.value.get_int64().value_unsafe());
         } else if (key == "interval") {
             out.interval = field.value.get_double().value_unsafe();
+        } else if (key == "suspend") {
+            out.kind = "suspend";
+            out.seconds = field.value.get_double().value_unsafe();
         } else if (key == "speed") {
             if (field.value.get_string().get(value) == simdjson::SUCCESS) out.speed = value;
         } else if (field.value.get_string().get(value) == simdjson::SUCCESS) {

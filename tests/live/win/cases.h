@@ -15,6 +15,7 @@ struct Step {
     std::vector<std::string> keys; // chord
     int count = 0;                 // repeat
     double interval = 0;           // repeat
+    double seconds = 0;            // suspend
 };
 
 struct Case {

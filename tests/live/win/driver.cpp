@@ -15,6 +15,8 @@
 #include "tests/live/win/child.h"
 #include "tests/live/win/keyboard.h"
 
+#include <tlhelp32.h>
+
 namespace qk::live {
 namespace {
 
@@ -97,6 +99,26 @@ template <typename Done> std::string waitForRecord(Window& window, Done done, do
         if (!ok || done(record) || now() > deadline) return record;
         Sleep(static_cast<DWORD>(pollSeconds * 1000));
     }
+}
+
+// Suspends (or resumes) every thread of process `pid`.
+void suspendThreads(DWORD pid, bool suspend) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != pid) continue;
+        if (const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            if (suspend) {
+                SuspendThread(thread);
+            } else {
+                ResumeThread(thread);
+            }
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
 }
 
 WORD keyCalled(const std::string& name) {
@@ -195,6 +217,15 @@ private:
         } else if (step.kind == "repeat") {
             if (step.text.size() != 1 || !virtualKeyOf(step.text[0])) return false;
             repeatKey(virtualKeyOf(step.text[0]), step.count, step.interval);
+        } else if (step.kind == "suspend") {
+            suspendThreads(helper.pid(), true);
+            Sleep(static_cast<DWORD>(step.seconds * 1000));
+            suspendThreads(helper.pid(), false);
+        } else if (step.kind == "await") {
+            if (helper.waitForLine("{\"event\":\"" + step.text + "\"", arriveSeconds).empty()) {
+                fail("the helper did not print \"" + step.text + "\"");
+                return false;
+            }
         } else if (step.kind == "stop") {
             if (step.text == "line") {
                 helper.writeLine("");
