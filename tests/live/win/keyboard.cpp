@@ -34,19 +34,23 @@ WORD virtualKeyOf(char c) {
 }
 
 bool typeText(std::string_view text, double interval) {
+    std::vector<INPUT> inputs;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         const WORD key = virtualKeyOf(c);
         if (!key) return false;
         const bool capital = c >= 'A' && c <= 'Z';
-        std::vector<INPUT> inputs;
         if (capital) inputs.push_back(keyInput(VK_SHIFT, false));
         inputs.push_back(keyInput(key, false));
         inputs.push_back(keyInput(key, true));
         if (capital) inputs.push_back(keyInput(VK_SHIFT, true));
-        send(inputs);
-        if (i + 1 < text.size()) pause(interval);
+        if (interval > 0) {
+            send(inputs);
+            inputs.clear();
+            if (i + 1 < text.size()) pause(interval);
+        }
     }
+    if (!inputs.empty()) send(inputs);
     return true;
 }
 
