@@ -2,14 +2,14 @@
 // loop the system calls them from. Each event is translated into the seam's vocabulary and handed
 // to the filter; returning non-zero drops it.
 //
-// The system gives a low-level hook LowLevelHooksTimeout (HKCU\Control Panel\Desktop, 300 ms when
-// unset, at most 1 s since Windows 10 1709) to answer; a hook that takes longer is skipped for that
-// event and, after repeated timeouts, removed without notice. The hooks themselves only do
-// arithmetic and a few non-blocking calls, but the main thread can still be held up (a parent
-// that does not read the helper's output blocks its writes; a machine under heavy load). A
-// watchdog timer notices when the main thread was away longer than that timeout, installs the
-// hooks afresh and tells the filter as macOS tells it of a tap disabled by timeout: the hold is
-// flushed and "ready" is written again, which is also what the parent sees.
+// The system gives a low-level hook LowLevelHooksTimeout (HKCU\Control Panel\Desktop; at most 1 s
+// since Windows 10 1709; reportedly 300 ms when unset) to answer; a hook that takes longer is
+// skipped for that event and, after repeated timeouts, removed without notice. The hooks
+// themselves only do arithmetic and a few non-blocking calls, but the main thread can still be
+// held up (a parent that does not read the helper's output blocks its writes; a machine under
+// heavy load). A watchdog timer notices when the main thread was away longer than that timeout,
+// installs the hooks afresh and tells the filter as macOS tells it of a tap disabled by timeout:
+// the hold is flushed and "ready" is written again, which is also what the parent sees.
 #include <cmath>
 
 #include "platform/win/front_window.h"
