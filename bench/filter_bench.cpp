@@ -113,9 +113,9 @@ std::vector<ScanStep> scanSteps() {
         steps.push_back({keyUp(code, shift), Verdict::drop, true});
     }
     steps.push_back({flagsChanged(shiftCode, 0), Verdict::drop, true});
-    steps.push_back({keyDown(returnKey), Verdict::drop, true});
+    steps.push_back({keyDown(macKeys.enter), Verdict::drop, true});
     // Return was down when the trigger completed: its key-up is swallowed without a copy.
-    steps.push_back({keyUp(returnKey), Verdict::drop, false});
+    steps.push_back({keyUp(macKeys.enter), Verdict::drop, false});
     return steps;
 }
 

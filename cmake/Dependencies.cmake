@@ -37,6 +37,8 @@ if(QKSCAN_BUILD_TESTS)
     URL_HASH SHA256=81964fe578e9bd7c94dfdb09c8e4d6e6759e19967e397dbea48d1c10e45d0df2
       FIND_PACKAGE_ARGS NAMES GTest CONFIG)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  # With Visual Studio's compiler, the same C runtime (the DLL one) as the rest of the build.
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   FetchContent_MakeAvailable(googletest)
   qk_built_from_source(googletest gtest gtest_main)

@@ -1,5 +1,12 @@
 # Warnings for the project's own code; CI builds turn them into errors.
 add_library(qk_warnings INTERFACE)
+if(MSVC)
+  # Level 4, less the warning about attributes it does not know ([[gnu::used]] on the version
+  # string), and the C library's advice to use its own "secure" functions.
+  target_compile_options(qk_warnings INTERFACE /W4 /wd5030 $<$<BOOL:${QKSCAN_WARNINGS_AS_ERRORS}>:/WX>)
+  target_compile_definitions(qk_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
+  return()
+endif()
 target_compile_options(qk_warnings INTERFACE
   -Wall -Wextra
   $<$<COMPILE_LANGUAGE:CXX>:-Wpedantic -Wshadow -Wconversion -Wno-sign-conversion

@@ -10,6 +10,9 @@ TapRef tap = nullptr;
 
 namespace {
 
+// The key codes of the host's events, looked up once.
+const KeyTable& hostKeys = platform::keyTable();
+
 bool isPointer(EventType type) {
     return type == types::leftMouseDown || type == types::rightMouseDown ||
            type == types::scrollWheel || type == types::otherMouseDown;
@@ -70,7 +73,7 @@ void completeTrigger() {
 Verdict keyDown(EventRef event, KeyCode key, EventFlags commandFlags) {
     // Ordinary typing: while nothing is in progress, a key that cannot start the trigger passes
     // whatever its modifiers or autorepeat, so the clock and the matcher need not be asked.
-    const std::string_view name = keyName(key);
+    const std::string_view name = keyName(key, hostKeys);
     if (!holding() && name != barcode.substr(0, 1)) return Verdict::pass;
     if (commandFlags != 0 || platform::readField(event, fields::autorepeat) != 0) {
         if (!holding()) return Verdict::pass;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/trigger.h"
+
 namespace qk {
 
 using EventType = std::uint32_t;
@@ -60,6 +62,9 @@ inline constexpr EventFlags command = 0x100000;
 } // namespace flags
 
 namespace platform {
+
+// The key codes of this host's events for the keys that can type the trigger.
+const KeyTable& keyTable();
 
 // True if this process may tap input; never prompts.
 bool trusted();

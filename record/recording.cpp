@@ -12,7 +12,7 @@ std::string_view recordedName(KeyCode key, EventFlags flags, bool autorepeat) {
     // (a held-down key is a person's, never a scanner's). Leaving these keys out would instead
     // let a self-test recognise a code the session broke off.
     if (autorepeat || (flags & commandModifiers) != 0) return otherName;
-    return keyName(key);
+    return keyName(key, macKeys);
 }
 
 Recording::Recording() {
@@ -26,7 +26,7 @@ void Recording::keyDown(KeyCode key, EventFlags flags, bool autorepeat, double a
         starts.push_back(keys.size());
         open = true;
     }
-    keys.push_back({recordedName(key, flags, autorepeat), at, keyName(key),
+    keys.push_back({recordedName(key, flags, autorepeat), at, keyName(key, macKeys),
                     flags & commandModifiers, autorepeat});
 }
 

@@ -41,7 +41,7 @@ bool isPlainKeyDown(const sim::Event& event) {
 
 // The only event a hold can begin with: the trigger's first letter.
 bool canStartHold(const sim::Event& event) {
-    return isPlainKeyDown(event) && keyName(event.key) == barcode.substr(0, 1);
+    return isPlainKeyDown(event) && keyName(event.key, macKeys) == barcode.substr(0, 1);
 }
 
 constexpr const char* markerNote = "(marked): its user data is the helper's marker 0x514B5343414E "

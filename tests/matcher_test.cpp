@@ -115,16 +115,26 @@ TEST(Matcher, IgnoredKeyChangesNothingAndResetOfIdleMatcherIsHarmless) {
 
 TEST(KeyNames, NameKeysByCodeAlone) {
     struct Row {
+        const KeyTable* table;
         KeyCode key;
         const char* name;
     };
+    const KeyTable* mac = &macKeys;
+    const KeyTable* windows = &windowsKeys;
     const Row rows[] = {
-        {12, "Q"}, {40, "K"},     {2, "D"},      {0, "A"},      {17, "T"},     {32, "U"},
-        {46, "M"}, {36, "ENTER"}, {76, "ENTER"}, {13, "OTHER"}, {-1, "OTHER"}, {1LL << 40, "OTHER"},
+        {mac, 12, "Q"},         {mac, 40, "K"},         {mac, 2, "D"},
+        {mac, 0, "A"},          {mac, 17, "T"},         {mac, 32, "U"},
+        {mac, 46, "M"},         {mac, 36, "ENTER"},     {mac, 76, "ENTER"},
+        {mac, 13, "OTHER"},     {mac, -1, "OTHER"},     {mac, 1LL << 40, "OTHER"},
+        {mac, 0x51, "OTHER"},   {windows, 0x51, "Q"},   {windows, 0x4B, "K"},
+        {windows, 0x44, "D"},   {windows, 0x41, "A"},   {windows, 0x54, "T"},
+        {windows, 0x55, "U"},   {windows, 0x4D, "M"},   {windows, 0x0D, "ENTER"},
+        {windows, 12, "OTHER"}, {windows, 0, "OTHER"},  {windows, 0x71, "OTHER"},
+        {windows, 36, "OTHER"}, {windows, 76, "OTHER"}, {windows, 0x57, "OTHER"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key);
-        EXPECT_EQ(keyName(row.key), row.name);
+        EXPECT_EQ(keyName(row.key, *row.table), row.name);
     }
 }
 

@@ -58,10 +58,10 @@ TEST(KeyNames, AgreeWithTheSystemsKeyCodes) {
     };
     for (const KeyName& key : sample)
         EXPECT_EQ(keyCodeOf(key.name), key.code) << key.name;
-    for (const Letter& letter : letters)
+    for (const Letter& letter : macKeys.letters)
         EXPECT_EQ(keyCodeOf(letter.name), letter.key) << letter.name;
-    EXPECT_EQ(keyCodeOf("Return"), returnKey);
-    EXPECT_EQ(keyCodeOf("KeypadEnter"), keypadEnterKey);
+    EXPECT_EQ(keyCodeOf("Return"), macKeys.enter);
+    EXPECT_EQ(keyCodeOf("KeypadEnter"), macKeys.keypadEnter);
 }
 
 TEST(KeyNames, AreCaseSensitive) {

@@ -47,7 +47,7 @@ std::vector<Typed> operator+(std::vector<Typed> a, const std::vector<Typed>& b) 
 std::string_view stored(std::string_view name) {
     if (name == "ENTER") return enterName;
     if (name == "OTHER") return otherName;
-    for (const Letter& letter : letters)
+    for (const Letter& letter : macKeys.letters)
         if (letter.name == name) return letter.name;
     ADD_FAILURE() << "not a recorded name: " << name;
     return otherName;

@@ -32,6 +32,10 @@ CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void
 
 } // namespace
 
+const KeyTable& keyTable() {
+    return macKeys;
+}
+
 bool trusted() {
     return AXIsProcessTrusted();
 }

@@ -5,6 +5,11 @@
 
 namespace qk::platform {
 
+// No input service, so no key codes of its own; the macOS table stands in.
+const KeyTable& keyTable() {
+    return macKeys;
+}
+
 bool trusted() {
     return false;
 }

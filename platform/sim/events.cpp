@@ -40,6 +40,11 @@ namespace platform {
 
 using sim::theWorld;
 
+// The simulated events carry macOS key codes.
+const KeyTable& keyTable() {
+    return macKeys;
+}
+
 bool trusted() {
     ++theWorld.plainTrustChecks;
     return theWorld.trusted;
