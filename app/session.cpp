@@ -21,6 +21,19 @@ void stopProcedure() {
     platform::exitProcess(0);
 }
 
+// The session's tap, or nullptr if the system refused it. A tap refused the keyboard may still be
+// made for the pointer's events, which need no permission; it would never see a key, so it counts
+// as refused and is given up.
+TapRef createSessionTap() {
+    std::uint64_t granted = 0;
+    const TapRef created = platform::createTap(mask, callback, granted);
+    if (created && (granted & keyboardMask) != keyboardMask) {
+        platform::removeTap(created);
+        return nullptr;
+    }
+    return created;
+}
+
 } // namespace
 
 void runCheck() {
@@ -35,7 +48,7 @@ void runListeningSession() {
     }
     createHoldBuffer();
     tap = nullptr;
-    const TapRef created = platform::createTap(mask, callback);
+    const TapRef created = createSessionTap();
     if (!created) {
         emit(messages::permissionRequiredRestart);
         platform::exitProcess(permissionMissing);

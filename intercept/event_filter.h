@@ -17,6 +17,12 @@ inline constexpr std::uint64_t mask =
     (1ULL << types::keyUp) | (1ULL << types::flagsChanged) | (1ULL << types::scrollWheel) |
     (1ULL << types::otherMouseDown);
 
+// The keyboard's event types in `mask`: without them the tap is of no use. The system may create a
+// tap without them for a process that may not tap the keyboard, since the pointer's events need
+// no permission.
+inline constexpr std::uint64_t keyboardMask =
+    (1ULL << types::keyDown) | (1ULL << types::keyUp) | (1ULL << types::flagsChanged);
+
 // Control, Option and Command: chords with them are commands, never part of a scan.
 inline constexpr EventFlags commandModifiers = flags::control | flags::option | flags::command;
 

@@ -68,11 +68,16 @@ bool trustedWithPrompt();
 
 // An active session-level tap inserted at the head, for the event types in `mask` (bit t for type
 // t), calling `callback` on the thread whose run loop it is attached to; nullptr if not allowed.
-TapRef createTap(std::uint64_t mask, TapCallback callback);
+// `granted` receives the event types the tap really gets: the system may leave out those this
+// process may not tap and still make the tap for the rest (on macOS it does so with the keyboard's
+// events, while the pointer's need no permission).
+TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted);
 // Enables (again) a tap, so that callbacks resume.
 void enableTap(TapRef tap);
 // Attaches the tap to the main run loop in its common modes and returns the run-loop source.
 SourceRef attachTap(TapRef tap);
+// Gives up a tap for good: it sees no more events, and its run-loop source goes with it.
+void removeTap(TapRef tap);
 
 std::int64_t readField(EventRef event, std::uint32_t field); // 0 if never set
 void writeField(EventRef event, std::uint32_t field, std::int64_t value);

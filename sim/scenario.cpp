@@ -178,6 +178,8 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
             if (!readBool(value, name, scenario.trusted, problem)) return false;
         } else if (name == "tap") {
             if (!readBool(value, name, scenario.tap, problem)) return false;
+        } else if (name == "tapKeys") {
+            if (!readBool(value, name, scenario.tapKeys, problem)) return false;
         } else if (name == "source") {
             if (!readBool(value, name, scenario.source, problem)) return false;
         } else if (name == "frontmost") {

@@ -34,6 +34,7 @@ struct Step {
 struct Scenario {
     bool trusted = true; // both trust checks' answer
     bool tap = true;     // whether the tap can be created
+    bool tapKeys = true; // whether the tap gets key-downs and key-ups (else only the rest)
     bool source = true;  // whether the tap gets a run-loop source
     Pid frontmost = 501; // frontmost process at start, 0 for none
     std::vector<Step> steps;

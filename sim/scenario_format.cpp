@@ -46,6 +46,8 @@ std::string formatScenario(const Scenario& scenario) {
     out += scenario.trusted ? "true" : "false";
     out += ",\"tap\":";
     out += scenario.tap ? "true" : "false";
+    out += ",\"tapKeys\":";
+    out += scenario.tapKeys ? "true" : "false";
     out += ",\"source\":";
     out += scenario.source ? "true" : "false";
     out += ",\"frontmost\":" + std::to_string(scenario.frontmost) + ",\"steps\":[";

@@ -120,6 +120,7 @@ const std::vector<BadScenario> badScenarios = {
     {"not an object", "[]", "not an object"},
     {"unknown member", R"({"trused":true})", "unknown member \"trused\""},
     {"trusted is not a boolean", R"({"trusted":1})", "\"trusted\""},
+    {"tapKeys is not a boolean", R"({"tapKeys":"no"})", "\"tapKeys\""},
     {"negative frontmost", R"({"frontmost":-1})", "\"frontmost\" is out of range"},
     {"frontmost too large", R"({"frontmost":4294967296})", "out of range"},
     {"steps not an array", R"({"steps":{}})", "\"steps\""},

@@ -11,13 +11,15 @@ bool trusted() {
 bool trustedWithPrompt() {
     return false;
 }
-TapRef createTap(std::uint64_t, TapCallback) {
+TapRef createTap(std::uint64_t, TapCallback, std::uint64_t& granted) {
+    granted = 0;
     return nullptr;
 }
 void enableTap(TapRef) {}
 SourceRef attachTap(TapRef) {
     return nullptr;
 }
+void removeTap(TapRef) {}
 std::int64_t readField(EventRef, std::uint32_t) {
     return 0;
 }
