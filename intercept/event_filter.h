@@ -29,7 +29,8 @@ inline constexpr EventFlags commandModifiers = flags::control | flags::option | 
 // A hold that reaches this many events after a key-down is released: no scan is that long.
 inline constexpr std::size_t holdLimit = 101;
 
-// Decides what happens to one tapped event.
+// Decides what happens to one tapped event. When the system has turned the tap off and the
+// process may no longer tap or post input, it ends the process instead (exit status 2).
 Verdict callback(EventType type, EventRef event);
 
 } // namespace qk

@@ -65,6 +65,10 @@ namespace platform {
 bool trusted();
 // The same answer; the system may show the user its permission prompt.
 bool trustedWithPrompt();
+// True while this process may still both tap input and post events (the replays post); never
+// prompts. Asked when the system has turned the tap off, as it does when a permission is taken
+// away while the tap runs.
+bool tapPermitted();
 
 // An active session-level tap inserted at the head, for the event types in `mask` (bit t for type
 // t), calling `callback` on the thread whose run loop it is attached to; nullptr if not allowed.

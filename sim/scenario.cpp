@@ -89,6 +89,10 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             step.count = static_cast<int>(number);
             step.kind = Step::Kind::failCopies;
             ++kinds;
+        } else if (name == "trusted") {
+            if (!readBool(value, name, step.trusted, problem)) return false;
+            step.kind = Step::Kind::trusted;
+            ++kinds;
         } else if (name == "stop") {
             std::string_view stop;
             if (auto code = value.get_string().get(stop))
@@ -124,7 +128,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     if (needAt && !haveAt) return problem.set("the step has no \"at\"");
     if (kinds != 1)
         return problem.set("a step needs exactly one of \"type\", \"frontmost\", \"failCopies\", "
-                           "\"stop\"");
+                           "\"trusted\", \"stop\"");
     if (eventMembers && !haveType)
         return problem.set("\"key\", \"flags\", \"autorepeat\" and \"userData\" belong to input "
                            "events");
@@ -238,6 +242,9 @@ bool changeWorld(const Step& step) {
         return true;
     case Step::Kind::failCopies:
         sim::world().failCopies = step.count;
+        return true;
+    case Step::Kind::trusted:
+        sim::world().trusted = step.trusted;
         return true;
     default:
         return false;

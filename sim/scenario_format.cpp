@@ -72,6 +72,9 @@ std::string formatScenario(const Scenario& scenario) {
         case Step::Kind::failCopies:
             out += ",\"failCopies\":" + std::to_string(step.count);
             break;
+        case Step::Kind::trusted:
+            out += step.trusted ? ",\"trusted\":true" : ",\"trusted\":false";
+            break;
         case Step::Kind::stop:
             out += step.stop == StopKind::line  ? ",\"stop\":\"line\""
                    : step.stop == StopKind::eof ? ",\"stop\":\"eof\""

@@ -45,6 +45,12 @@ bool trustedWithPrompt() {
     }
 }
 
+// Both checks ask the system afresh and never prompt. Posting is a permission of its own
+// (CGPreflightPostEventAccess, from macOS 10.15, older than the oldest release supported).
+bool tapPermitted() {
+    return AXIsProcessTrusted() && CGPreflightPostEventAccess();
+}
+
 TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
     filter = callback;
     // Kept for the life of the process, unless removeTap gives it up.

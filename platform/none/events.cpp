@@ -11,6 +11,9 @@ bool trusted() {
 bool trustedWithPrompt() {
     return false;
 }
+bool tapPermitted() {
+    return false;
+}
 TapRef createTap(std::uint64_t, TapCallback, std::uint64_t& granted) {
     granted = 0;
     return nullptr;

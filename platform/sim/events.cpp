@@ -63,6 +63,11 @@ bool trustedWithPrompt() {
     return theWorld.trusted;
 }
 
+bool tapPermitted() {
+    ++theWorld.permissionChecks;
+    return theWorld.trusted;
+}
+
 TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
     return sim::makeTap(mask, callback, granted, reinterpret_cast<TapRef>(&sim::tapToken));
 }

@@ -38,7 +38,7 @@ struct Post {
 
 struct World {
     // Set by the caller.
-    bool trusted = true;                   // the answer of both trust checks
+    bool trusted = true;                   // the answer of the trust checks and of tapPermitted
     bool tapAllowed = true;                // whether createTap returns a tap
     bool tapKeysAllowed = true;            // whether a tap gets key-downs and key-ups (see granted)
     bool sourceAllowed = true;             // whether attachTap makes a run-loop source
@@ -52,6 +52,7 @@ struct World {
     std::vector<Post> posts;
     int plainTrustChecks = 0;
     int promptingTrustChecks = 0;
+    int permissionChecks = 0;       // calls of tapPermitted
     TapCallback callback = nullptr; // the created tap's callback
     std::uint64_t tapMask = 0;      // the event types the tap was asked for
     int tapEnables = 0;

@@ -240,6 +240,11 @@ TEST(MacEvents, TrustedAnswersWithoutPrompting) {
     RecordProperty("trusted", answer ? "yes" : "no");
 }
 
+// tapPermitted asks both permissions the tap and its replays need, without prompting.
+TEST(MacEvents, TapPermittedNeedsAccessibilityAndPosting) {
+    EXPECT_EQ(platform::tapPermitted(), AXIsProcessTrusted() && CGPreflightPostEventAccess());
+}
+
 // A tap this test made, given up and released when it goes out of scope.
 struct MadeTap {
     TapRef tap = nullptr;
