@@ -48,6 +48,8 @@ void runListeningSession() {
     }
     createHoldBuffer();
     tap = nullptr;
+    // Before the tap exists, so that the first Q does not pay for it inside the tap's callback.
+    platform::prepareEventServices();
     const TapRef created = createSessionTap();
     if (!created) {
         emit(messages::permissionRequiredRestart);

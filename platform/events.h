@@ -70,6 +70,12 @@ bool trustedWithPrompt();
 // away while the tap runs.
 bool tapPermitted();
 
+// Sets up what the tap's callback reads besides the event: the frontmost process and the clock.
+// Their first reads can be slow (on macOS they start NSWorkspace and NSProcessInfo). Called
+// before the tap is created, so that this never happens inside the callback, where it would hold
+// up every event behind it.
+void prepareEventServices();
+
 // An active session-level tap inserted at the head, for the event types in `mask` (bit t for type
 // t), calling `callback` on the thread whose run loop it is attached to; nullptr if not allowed.
 // `granted` receives the event types the tap really gets: the system may leave out those this

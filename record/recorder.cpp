@@ -180,6 +180,8 @@ void stopFromInput() {
 
 void startListening() {
     if (!platform::listenAccess() && !platform::requestListenAccess()) refuse();
+    // Before the tap exists, so that the first key is not stamped late by the clock's first read.
+    platform::prepareEventServices();
     constexpr std::uint64_t keyDowns = 1ULL << types::keyDown;
     std::uint64_t granted = 0;
     recorder->tap = platform::createListenTap(keyDowns, onEvent, granted);

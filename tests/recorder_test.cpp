@@ -232,6 +232,8 @@ TEST_F(RecorderTest, ListensOnlyToKeyDownsWithAListenOnlyTap) {
     const Recorded run = record({}, [] {
         EXPECT_TRUE(sim::listenAccess().listenOnlyTap);
         EXPECT_EQ(sim::world().tapMask, 1ULL << types::keyDown);
+        // The clock's first read, before the tap exists rather than at the first key.
+        EXPECT_TRUE(sim::world().preparedBeforeTap);
         EXPECT_TRUE(sim::world().tapAttached);
         EXPECT_EQ(sim::world().tapEnables, 1);
         stopByLine();

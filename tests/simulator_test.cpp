@@ -95,6 +95,16 @@ TEST(Simulator, EveryEventOfAHugeHoldIsDeliveredAfterAClick) {
     EXPECT_EQ(std::count(delivered.begin(), delivered.end(), false), 0);
 }
 
+// The first reads of the frontmost application and of the clock happen before the tap exists,
+// never at the first Q inside its callback.
+TEST(Simulator, TheSessionPreparesTheEventServicesBeforeItCreatesTheTap) {
+    const std::vector<Entry> transcript = simulate(Scenario());
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_EQ(transcript.back().status, 0);
+    EXPECT_EQ(sim::world().preparations, 1);
+    EXPECT_TRUE(sim::world().preparedBeforeTap);
+}
+
 // A scenario written out by formatScenario reads back as the same scenario.
 TEST(Simulator, FormattedScenariosReadBack) {
     for (const auto& [path, expected] : scenarioFiles()) {

@@ -51,6 +51,14 @@ bool tapPermitted() {
     return AXIsProcessTrusted() && CGPreflightPostEventAccess();
 }
 
+// What they answer does not matter here: the first calls set up NSWorkspace, with its connection
+// to the system and the notifications that keep its frontmost application current, and
+// NSProcessInfo.
+void prepareEventServices() {
+    frontmostProcess();
+    uptime();
+}
+
 TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
     filter = callback;
     // Kept for the life of the process, unless removeTap gives it up.

@@ -14,6 +14,7 @@ bool trustedWithPrompt() {
 bool tapPermitted() {
     return false;
 }
+void prepareEventServices() {}
 TapRef createTap(std::uint64_t, TapCallback, std::uint64_t& granted) {
     granted = 0;
     return nullptr;

@@ -44,6 +44,7 @@ TapRef makeTap(std::uint64_t mask, TapCallback callback, std::uint64_t& grantedM
     if (grantedMask == 0) return nullptr;
     theWorld.callback = callback;
     theWorld.tapMask = mask;
+    theWorld.preparedBeforeTap = theWorld.preparations > 0;
     return token;
 }
 
@@ -66,6 +67,10 @@ bool trustedWithPrompt() {
 bool tapPermitted() {
     ++theWorld.permissionChecks;
     return theWorld.trusted;
+}
+
+void prepareEventServices() {
+    ++theWorld.preparations;
 }
 
 TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {

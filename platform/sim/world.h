@@ -53,6 +53,8 @@ struct World {
     int plainTrustChecks = 0;
     int promptingTrustChecks = 0;
     int permissionChecks = 0;       // calls of tapPermitted
+    int preparations = 0;           // calls of prepareEventServices
+    bool preparedBeforeTap = false; // prepareEventServices came before the tap was created
     TapCallback callback = nullptr; // the created tap's callback
     std::uint64_t tapMask = 0;      // the event types the tap was asked for
     int tapEnables = 0;
