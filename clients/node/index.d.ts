@@ -23,7 +23,7 @@ export interface RestartOptions {
 }
 
 export interface QkscanOptions {
-  /** The helper's file, e.g. path.join(process.resourcesPath, 'qkscan'). Never inside app.asar. */
+  /** The helper's file, usually helperPath(). Never inside app.asar. */
   path: string;
   /** Extra arguments for the helper. Default none. */
   args?: readonly string[];
@@ -35,7 +35,8 @@ export interface QkscanOptions {
    * The stop timeout of stop() in milliseconds (Infinity: never signal). Default 1000.
    * stop() writes "\n" to the helper's standard input and closes it at once, sends SIGTERM to the
    * helper's process group `stopTimeout` ms later if the helper has not exited, and SIGKILL
-   * another `stopTimeout` ms after that.
+   * another `stopTimeout` ms after that. Windows has no SIGTERM: there the helper is terminated
+   * (without giving back held keys) 2 × `stopTimeout` ms after stop().
    */
   stopTimeout?: number;
   /**
@@ -81,7 +82,10 @@ export interface QkscanExit {
   readonly signal: NodeJS.Signals | null;
   /** For "permission-required": the text of the helper's permission-required line (may be ""). */
   readonly text: string;
-  /** The signal stop() had to send because the helper had not exited in time, or null. */
+  /**
+   * The signal stop() had to send because the helper had not exited in time, or null. On
+   * Windows, "SIGKILL" means that the helper was terminated.
+   */
   readonly forced: 'SIGTERM' | 'SIGKILL' | null;
   /** For "spawn-failed": the system's error. */
   readonly error: NodeJS.ErrnoException | null;
@@ -114,35 +118,65 @@ export interface QkscanEvents {
   restart: [restart: QkscanRestart];
   /** The helper has ended for good (no restart follows). */
   exit: [exit: QkscanExit];
-  /** A line on standard output that is not a message (not JSON, or without the members). */
+  /**
+   * A line on standard output that is not a message (not JSON, or without the members), or the
+   * first 100 characters of one longer than 64 KiB.
+   */
   invalid: [line: string];
-  /** A line of the helper's standard error (with `stderr: "pipe"`). */
+  /**
+   * A line of the helper's standard error (with `stderr: "pipe"`); of a line longer than 64 KiB,
+   * its first 100 characters.
+   */
   stderr: [line: string];
 }
 
 export type QkscanErrorCode =
   | 'PERMISSION_REQUIRED'
+  | 'UNSUPPORTED_PLATFORM'
   | 'STOPPED'
   | 'ENDED'
   | 'SPAWN_FAILED'
   | 'CHECK_FAILED'
   | 'TIMEOUT'
+  | 'HELPER_NOT_FOUND'
   | 'ENOENT'
   | 'EACCES'
   | (string & {});
 
+/**
+ * Why the helper may not tap input, for the application's own text in its own language:
+ * - "not-trusted": the user has not allowed the application (under Accessibility on a Mac) yet;
+ *   it may be started again once the user has;
+ * - "tap-refused": the application is allowed, yet the system refused the event tap; the user
+ *   should check the settings and restart the application;
+ * - "unsupported-platform": the host has no input service the helper can use (anything but
+ *   macOS and Windows); no permission helps.
+ */
+export type PermissionReason = 'not-trusted' | 'tap-refused' | 'unsupported-platform';
+
 export class QkscanError extends Error {
   /**
-   * start(): "PERMISSION_REQUIRED" (exit status 2; `text` holds the message for the user),
-   * "STOPPED" (stop() came before "ready"), "ENDED" (the helper ended before "ready"), or the
-   * system's code when it could not be started ("ENOENT", "EACCES", ...).
-   * check(): the same system codes, "TIMEOUT" or "CHECK_FAILED".
+   * start(): "PERMISSION_REQUIRED" (exit status 2; `reason` says why, `text` holds the helper's
+   * Slovak message for the user), "STOPPED" (stop() came before "ready"), "ENDED" (the helper
+   * ended before "ready"), or the system's code when it could not be started ("ENOENT",
+   * "EACCES", ...).
+   * check(): the same system codes, "TIMEOUT", "CHECK_FAILED", or "UNSUPPORTED_PLATFORM" (with
+   * `reason` "unsupported-platform").
+   * helperPath(): "HELPER_NOT_FOUND".
    */
   readonly code: QkscanErrorCode;
+  /**
+   * Why the permission is missing, with "PERMISSION_REQUIRED" and "UNSUPPORTED_PLATFORM" (and
+   * with "HELPER_NOT_FOUND" on a host that no helper supports); null otherwise, and for a
+   * permission text this version does not know.
+   */
+  readonly reason: PermissionReason | null;
   /** How the helper ended, where that is known. */
   readonly exit: QkscanExit | null;
-  /** The permission text for "PERMISSION_REQUIRED", otherwise "". */
+  /** The helper's permission text (Slovak) for "PERMISSION_REQUIRED", otherwise "". */
   readonly text: string;
+  /** The system's error when the helper could not be started (ENOENT, EACCES, ...). */
+  readonly cause?: NodeJS.ErrnoException;
 }
 
 /**
@@ -169,7 +203,8 @@ export class Qkscan extends EventEmitter {
   /**
    * Stops the helper: writes "\n" to its standard input and closes it, then sends SIGTERM after
    * `timeout` ms (default: the `stopTimeout` option, 1000) and SIGKILL `timeout` ms after that,
-   * each only if the helper is still running. Cancels a pending restart. Resolves with how the
+   * each only if the helper is still running (on Windows, no SIGTERM: the helper is terminated
+   * after 2 × `timeout` ms). Cancels a pending restart. Resolves with how the
    * helper ended (`forced` tells whether a signal was needed); with the last end, or null, when
    * nothing runs. Calling it again returns the same promise.
    */
@@ -210,9 +245,31 @@ export interface CheckOptions {
 /**
  * Runs `qkscan --check`, which never prompts the user: true if the helper may tap input
  * ("permission-present"), false if not. Rejects with a QkscanError if it cannot be started, gives
- * no answer, or does not end in time.
+ * no answer, or does not end in time, and with "UNSUPPORTED_PLATFORM" on a host where no
+ * permission would let it tap input.
  */
 export function check(options: CheckOptions): Promise<boolean>;
+
+export interface HelperPathOptions {
+  /** The helper's file, if the application has its own: returned if it can be run. */
+  path?: string;
+  /** Where QKSCAN_PATH is looked up. Default process.env. */
+  env?: NodeJS.ProcessEnv;
+}
+
+/**
+ * The helper's file, for `new Qkscan({ path })` and `check({ path })`. In order:
+ * 1. `options.path`, or the environment variable QKSCAN_PATH (an error if it cannot be run);
+ * 2. in a packaged Electron application, the bundle: on macOS `Contents/MacOS/qkscan`,
+ *    `Contents/Helpers/qkscan` or `Contents/Resources/qkscan`, on Windows
+ *    `resources\qkscan.exe`; then the platform package unpacked beside app.asar
+ *    (`app.asar.unpacked/node_modules/qkscan-...`);
+ * 3. the prebuilt helper of the installed platform package (`qkscan-darwin-universal`,
+ *    `qkscan-win32-x64`).
+ * Throws a QkscanError with the code "HELPER_NOT_FOUND" that lists the places it tried and what
+ * to install.
+ */
+export function helperPath(options?: HelperPathOptions): string;
 
 export const RESTART_DEFAULTS: Readonly<Required<RestartOptions>>;
 /** 1000 ms. */

@@ -5,6 +5,7 @@ import qkscan from './index.js';
 export const {
   Qkscan,
   check,
+  helperPath,
   QkscanError,
   RESTART_DEFAULTS,
   DEFAULT_STOP_TIMEOUT,

@@ -1,7 +1,10 @@
 'use strict';
 // check(): runs `qkscan --check`, which tells without prompting the user whether the helper may
-// tap input.
-const { QkscanError, describeEnd } = require('./errors');
+// tap input. On a host with no input service to tap, where the helper always says no, it rejects
+// instead of answering false, so that an application does not ask the user for a permission that
+// cannot help.
+const { QkscanError, describeEnd, unsupportedMessage } = require('./errors');
+const { hasInputService } = require('./host');
 const { LineSplitter, parseMessage } = require('./lines');
 const { checkOptions } = require('./options');
 const { startProcess, signalGroup } = require('./spawn');
@@ -56,6 +59,10 @@ function check(options) {
         reject(spawnFailure(path, failed));
       } else if (timedOut) {
         reject(new QkscanError(`qkscan --check gave no answer within ${timeout} ms`, 'TIMEOUT'));
+      } else if (code === 0 && answer === false && !hasInputService()) {
+        // Not a missing permission: no permission could make this host's helper tap input.
+        const reason = 'unsupported-platform';
+        reject(new QkscanError(unsupportedMessage(), 'UNSUPPORTED_PLATFORM', { reason }));
       } else if (code === 0 && answer !== undefined) {
         resolve(answer);
       } else {

@@ -9,6 +9,7 @@ const { QkscanError } = require('./errors');
 const { LineSplitter, parseMessage } = require('./lines');
 const { helperOptions, checkDuration, restartDelay } = require('./options');
 const { MessageQueue } = require('./queue');
+const { onWindows } = require('./host');
 const { startProcess, signalGroup } = require('./spawn');
 
 // Message types emitted as events of their own besides 'message'. Other event names from the
@@ -151,8 +152,16 @@ class Qkscan extends EventEmitter {
       if (child.pid === undefined) this.#ended(run, helper, { error });
     });
     child.stdin.on('error', noop); // EPIPE: the helper has ended before reading its stop line
-    this.#readLines(child.stdout, (line) => this.#onLine(run, helper, line));
-    if (stderr === 'pipe') this.#readLines(child.stderr, (line) => this.emit('stderr', line));
+    this.#readLines(
+      child.stdout,
+      (line) => this.#onLine(run, helper, line),
+      (start) => this.emit('invalid', start),
+    );
+    if (stderr === 'pipe') {
+      // Standard error is text for a log, not messages: of an overlong line, its start is kept.
+      const onLine = (line) => this.emit('stderr', line);
+      this.#readLines(child.stderr, onLine, onLine);
+    }
     child.on('exit', () => {
       const grace = setTimeout(() => {
         child.stdout.destroy();
@@ -165,8 +174,9 @@ class Qkscan extends EventEmitter {
     child.on('close', (code, signal) => this.#ended(run, helper, { code, signal }));
   }
 
-  #readLines(stream, onLine) {
-    const lines = new LineSplitter(onLine, (start) => this.emit('invalid', start));
+  // Reads `stream` as UTF-8 lines; a line too long to be kept goes to onOverlong as its start.
+  #readLines(stream, onLine, onOverlong) {
+    const lines = new LineSplitter(onLine, onOverlong);
     stream.setEncoding('utf8'); // a character split across two reads is decoded whole
     stream.on('data', (text) => lines.push(text));
     stream.on('end', () => lines.end());
@@ -203,7 +213,9 @@ class Qkscan extends EventEmitter {
   }
 
   // The stop sequence: a line and the end of standard input at once (the helper stops on either,
-  // replaying held keys first), SIGTERM after `timeout` ms, SIGKILL after `timeout` ms more.
+  // replaying held keys first), then one step each `timeout` ms while it still runs: SIGTERM,
+  // which a listening helper handles like the line, then SIGKILL. Windows has no SIGTERM to send:
+  // there the first step only waits, and the last resort terminates the helper without its flush.
   #requestStop(helper, timeout) {
     const child = helper.child;
     if (!child || helper.ended) return; // its end is on its way
@@ -212,16 +224,17 @@ class Qkscan extends EventEmitter {
       child.stdin.end();
     }
     if (timeout === Infinity) return;
-    const term = setTimeout(() => {
-      helper.timers.delete(term);
-      if (signalGroup(child, 'SIGTERM')) helper.forced = 'SIGTERM';
-      const kill = setTimeout(() => {
-        helper.timers.delete(kill);
-        if (signalGroup(child, 'SIGKILL')) helper.forced = 'SIGKILL';
+    const steps = onWindows() ? [null, 'SIGKILL'] : ['SIGTERM', 'SIGKILL'];
+    const step = (index) => {
+      const timer = setTimeout(() => {
+        helper.timers.delete(timer);
+        const signal = steps[index];
+        if (signal && signalGroup(child, signal)) helper.forced = signal;
+        if (index + 1 < steps.length) step(index + 1);
       }, timeout);
-      helper.timers.add(kill);
-    }, timeout);
-    helper.timers.add(term);
+      helper.timers.add(timer);
+    };
+    step(0);
   }
 
   #ended(run, helper, { code = null, signal = null, error = null }) {

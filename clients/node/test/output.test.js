@@ -56,24 +56,30 @@ describe("the helper's output", () => {
     async () => {
       const work = scratch();
       try {
-        // Two lines on standard error, the last without its newline, then a listening stand-in.
+        // Lines on standard error (an overlong one among them, the last without its newline),
+        // then a listening stand-in.
         const env = {
           ...process.env,
           STARTS: work.file('starts', ''),
           CRASHES: '0',
           NEXT: fixture('flaky'),
         };
+        const overlong = "head -c 70000 /dev/zero | tr '\\0' x >&2\necho >&2\n";
         const script = work.file(
           'noisy',
-          '#!/bin/sh\necho first >&2\nprintf second >&2\nexec "$NEXT"\n',
+          `#!/bin/sh\necho first >&2\n${overlong}printf second >&2\nexec "$NEXT"\n`,
         );
         fs.chmodSync(script, 0o755);
         const helper = work.track(new Qkscan({ path: script, env, stderr: 'pipe' }));
-        const lines = [];
-        helper.on('stderr', (line) => lines.push(line));
+        const seen = recordEvents(helper, ['stderr', 'invalid']);
         await within(helper.start(), 'start');
         await within(helper.stop(), 'stop');
-        assert.deepEqual(lines, ['first', 'second']);
+        // Of the overlong line, its start, as a line of standard error: it is no message.
+        assert.deepEqual(seen, [
+          ['stderr', 'first'],
+          ['stderr', 'x'.repeat(100)],
+          ['stderr', 'second'],
+        ]);
       } finally {
         await work.remove();
       }

@@ -6,7 +6,16 @@ const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 const { describe, it } = require('node:test');
 const { Qkscan } = require('..');
-const { inject, host, fixture, scratch, read, injectEnv, within } = require('./support');
+const {
+  inject,
+  host,
+  fixture,
+  scratch,
+  read,
+  injectEnv,
+  within,
+  asPlatform,
+} = require('./support');
 
 const options = { timeout: 20000 };
 const TIMEOUT = 150;
@@ -51,6 +60,33 @@ describe('stop escalation', () => {
     assert.deepEqual([exit.reason, exit.signal, exit.forced], ['stopped', 'SIGTERM', 'SIGTERM']);
     assert.deepEqual(log, ['line:', 'eof']);
     assert.ok(took >= TIMEOUT - 10, `ended ${took} ms after stop(), before the timeout`);
+  });
+
+  // Windows has no SIGTERM: the helper's own stop through its input is all there is before the
+  // last resort, which terminates it (Node's kill() is TerminateProcess there).
+  it('on Windows, sends no SIGTERM and terminates after twice the timeout', options, async () => {
+    // With ON_TERM=die, a SIGTERM would have ended the stand-in after one timeout.
+    const { exit, took, log } = await asPlatform('win32', () => stopUnresponsive('die'));
+    assert.deepEqual([exit.reason, exit.signal, exit.forced], ['stopped', 'SIGKILL', 'SIGKILL']);
+    assert.deepEqual(log, ['line:', 'eof']);
+    assert.ok(took >= 2 * TIMEOUT - 10, `terminated ${took} ms after stop()`);
+  });
+
+  it('on Windows, a helper that stops on its input needs nothing more', options, async () => {
+    const work = scratch();
+    try {
+      const helper = work.track(
+        new Qkscan({ path: inject, env: injectEnv(work, []), stopTimeout: TIMEOUT }),
+      );
+      await within(helper.start(), 'start');
+      const exit = await asPlatform('win32', () => within(helper.stop(), 'stop'));
+      assert.deepEqual(
+        [exit.reason, exit.code, exit.signal, exit.forced],
+        ['stopped', 0, null, null],
+      );
+    } finally {
+      await work.remove();
+    }
   });
 
   it('with timeout Infinity, never signals', options, async () => {

@@ -3,6 +3,7 @@
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { host: running } = require('../lib/host');
 
 const repository = path.resolve(__dirname, '..', '..', '..');
 
@@ -107,6 +108,21 @@ function recordEvents(helper, names) {
 const TEXT_A =
   'Na Macu povoľte aplikáciu v Systémové nastavenia > Súkromie a bezpečnosť > Prístupnosť. ' +
   'Potom počúvanie zapnite znova.';
+const TEXT_B =
+  'Mac nepovolil zachytenie kódu. Skontrolujte Prístupnosť a Monitorovanie vstupu, potom ' +
+  'aplikáciu ukončite a spustite znova.';
+
+// Runs `body` while the library takes the host for `platform` (Node's name: 'darwin', 'win32',
+// 'linux') where it decides by the platform; the real one is back afterwards.
+async function asPlatform(platform, body) {
+  const real = running.platform;
+  running.platform = platform;
+  try {
+    return await body();
+  } finally {
+    running.platform = real;
+  }
+}
 
 module.exports = {
   inject,
@@ -121,4 +137,7 @@ module.exports = {
   injectEnv,
   recordEvents,
   TEXT_A,
+  TEXT_B,
+  asPlatform,
+  repository,
 };
