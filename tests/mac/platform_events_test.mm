@@ -240,9 +240,14 @@ TEST(MacEvents, TrustedAnswersWithoutPrompting) {
     RecordProperty("trusted", answer ? "yes" : "no");
 }
 
-// tapPermitted asks both permissions the tap and its replays need, without prompting.
+// tapPermitted asks both permissions the tap and its replays need, without prompting. Both
+// answers are recorded: where Accessibility is granted, posting should be too, or the helper would
+// give up at the first tap the system times out.
 TEST(MacEvents, TapPermittedNeedsAccessibilityAndPosting) {
-    EXPECT_EQ(platform::tapPermitted(), AXIsProcessTrusted() && CGPreflightPostEventAccess());
+    const bool accessibility = AXIsProcessTrusted(), posting = CGPreflightPostEventAccess();
+    RecordProperty("accessibility", accessibility ? "yes" : "no");
+    RecordProperty("postEvents", posting ? "yes" : "no");
+    EXPECT_EQ(platform::tapPermitted(), accessibility && posting);
 }
 
 // A tap this test made, given up and released when it goes out of scope.
