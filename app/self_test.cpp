@@ -42,6 +42,17 @@ public:
         if (code == MEMALLOC) status = ioError;
         return set(place, std::string(what) + " (" + describeJsonError(code) + ")");
     }
+    // For the value of `field`, `member`, that could not be read: the reader takes some malformed
+    // values (-, tru, NaN) for ones of another type, and then that is what is said.
+    bool set(const Place& place, simdjson_result<ondemand::field>& field, std::string_view member,
+             std::string_view what, error_code code) {
+        ondemand::value value;
+        if (code == INCORRECT_TYPE && !field.value().get(value)) {
+            if (const error_code syntax = scalarSyntax(value))
+                return set(place, std::string(member) + " has a malformed value", syntax);
+        }
+        return set(place, std::string(member) + std::string(what), code);
+    }
 };
 
 // Reads one key object into `name` and `at`. Members other than "key" and "at" are checked to be
@@ -69,12 +80,12 @@ bool readKey(ondemand::value value, const Place& place, std::string_view& name, 
         if (member == "key") {
             if (haveName) return failure.set(place, "\"key\" appears twice");
             if (auto code = field.value().get_string().get(name))
-                return failure.set(place, "\"key\" is not a string", code);
+                return failure.set(place, field, "\"key\"", " is not a string", code);
             haveName = true;
         } else if (member == "at") {
             if (haveAt) return failure.set(place, "\"at\" appears twice");
             if (auto code = field.value().get_double().get(at))
-                return failure.set(place, "\"at\" is not a usable number", code);
+                return failure.set(place, field, "\"at\"", " is not a usable number", code);
             haveAt = true;
         } else if (auto code = skipCheckedValue(field.value())) {
             return failure.set(place, "malformed value of an ignored member", code);
@@ -106,12 +117,9 @@ bool runSequence(ondemand::value value, Place& place, std::string& out, Failure&
     return true;
 }
 
-bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
-    ondemand::parser parser;
-    ondemand::document document;
+bool runSequences(ondemand::document& document, padded_string_view json, std::string& out,
+                  Failure& failure) {
     Place place;
-    if (auto code = parser.iterate(json).get(document))
-        return failure.set(place, "not a JSON document", code);
     ondemand::array sequences;
     if (auto code = document.get_array().get(sequences)) {
         const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '[');
@@ -132,6 +140,18 @@ bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
     place = {};
     if (!atEnd(document)) return failure.set(place, "unexpected content after the document");
     return true;
+}
+
+bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
+    ondemand::parser parser;
+    ondemand::document document;
+    if (auto code = parser.iterate(json).get(document))
+        return failure.set({}, "not a JSON document", code);
+    if (runSequences(document, json, out, failure)) return true;
+    // A document cut short fails at a sequence or key past its end, which does not exist.
+    if (failure.status == dataError && topLevelUnclosed({json.data(), json.size()}, '['))
+        failure.set({}, unclosedWords);
+    return false;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "app/session.h"
 
+#include <cstdio>
+
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
 #include "parent/exit_status.h"
@@ -21,6 +23,16 @@ void stopProcedure() {
     platform::exitProcess(0);
 }
 
+// A message that cannot be written (the parent closed its end of standard output, a full disk):
+// the parent would never learn of a scan again, while scans went on being swallowed. So the
+// session stops as on an orderly stop, giving back whatever is held, and says why on the one
+// channel left. It may run inside the tap callback; the process ends there.
+void stopOnLostMessage() {
+    flush();
+    std::fputs("qkscan: cannot write a message to standard output; stopping\n", stderr);
+    platform::exitProcess(ioError);
+}
+
 // The session's tap, or nullptr if the system refused it. A tap refused the keyboard may still be
 // made for the pointer's events, which need no permission; it would never see a key, so it counts
 // as refused and is given up.
@@ -37,11 +49,13 @@ TapRef createSessionTap() {
 } // namespace
 
 void runCheck() {
+    setLostMessageHandler(stopOnLostMessage);
     emit(platform::trusted() ? messages::permissionPresent : messages::permissionRequired);
     platform::exitProcess(0);
 }
 
 void runListeningSession() {
+    setLostMessageHandler(stopOnLostMessage);
     if (!platform::trustedWithPrompt()) {
         emit(messages::permissionRequiredAllow);
         platform::exitProcess(permissionMissing);

@@ -38,8 +38,9 @@ Event flagsChanged(KeyCode key, EventFlags flags) {
 
 long dispatches = 0; // "dispatch-date" lines emitted
 
-void countDispatch(std::string_view line) {
+bool countDispatch(std::string_view line) {
     if (line.find("\"dispatch-date\"") != std::string_view::npos) ++dispatches;
+    return true;
 }
 
 // A fresh world and hold buffer at time 10 s, with emitted lines going to the counting sink.

@@ -100,6 +100,64 @@ namespace {
 // Values deeper than this are refused rather than walked, so the walk's recursion stays bounded.
 constexpr int maxDepth = 256;
 
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A number as JSON writes it: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && isDigit(text[i]))
+            ++i;
+        return i > start;
+    };
+    if (i < text.size() && text[i] == '-') ++i;
+    if (i < text.size() && text[i] == '0') {
+        ++i;
+    } else if (!digits()) {
+        return false;
+    }
+    if (i < text.size() && text[i] == '.' && (++i, !digits())) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (!digits()) return false;
+    }
+    return i == text.size();
+}
+
+} // namespace
+
+error_code scalarSyntax(ondemand::value& value) {
+    std::string_view token = value.raw_json_token();
+    while (!token.empty() && isWhiteSpace(token.back()))
+        token.remove_suffix(1);
+    if (token.empty()) return TAPE_ERROR;
+    switch (token.front()) {
+    case '"':
+    case '[':
+    case '{':
+        return SUCCESS;
+    case 't':
+        return token == "true" ? SUCCESS : T_ATOM_ERROR;
+    case 'f':
+        return token == "false" ? SUCCESS : F_ATOM_ERROR;
+    case 'n':
+        return token == "null" ? SUCCESS : N_ATOM_ERROR;
+    default:
+        if (token.front() != '-' && !isDigit(token.front())) return TAPE_ERROR;
+        return isJsonNumber(token) ? SUCCESS : NUMBER_ERROR;
+    }
+}
+
+namespace {
+
 error_code skipChecked(ondemand::value value, int depth) {
     if (depth > maxDepth) return DEPTH_ERROR;
     ondemand::json_type type;
@@ -125,14 +183,17 @@ error_code skipChecked(ondemand::value value, int depth) {
         }
         return SUCCESS;
     }
-    case ondemand::json_type::number:
-        // As a double, so that every number the reader can take passes, however many digits.
-        return value.get_double().error();
     case ondemand::json_type::string:
         return value.get_string().error();
+    case ondemand::json_type::number:
+        if (auto code = scalarSyntax(value)) return code;
+        // As a double, so that every number the reader can take passes, however many digits.
+        return value.get_double().error();
     case ondemand::json_type::boolean:
+        if (auto code = scalarSyntax(value)) return code;
         return value.get_bool().error();
     case ondemand::json_type::null: {
+        if (auto code = scalarSyntax(value)) return code;
         bool isNull = false;
         if (auto code = value.is_null().get(isNull)) return code;
         return isNull ? SUCCESS : N_ATOM_ERROR;
@@ -154,10 +215,6 @@ bool atEnd(ondemand::document& document) {
 }
 
 namespace {
-
-bool isWhiteSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 
 // The index just past the array or object that starts at text[start], or npos if it never closes.
 // Only brackets outside strings count; the reader has checked the rest.
@@ -183,18 +240,32 @@ std::size_t endOfValue(std::string_view text, std::size_t start) {
     return std::string_view::npos;
 }
 
-} // namespace
-
-std::string_view whyTopLevelRefused(std::string_view text, char opener) {
+// Where the value of `text` starts, after white space, or npos if it does not open with `opener`.
+std::size_t startOfValue(std::string_view text, char opener) {
     std::size_t start = 0;
     while (start < text.size() && isWhiteSpace(text[start]))
         ++start;
-    if (start == text.size() || text[start] != opener) return {};
+    return start < text.size() && text[start] == opener ? start : std::string_view::npos;
+}
+
+} // namespace
+
+std::string_view whyTopLevelRefused(std::string_view text, char opener) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        return "the document begins with a byte-order mark (EF BB BF), which JSON does not allow: "
+               "save it as UTF-8 without one";
+    const std::size_t start = startOfValue(text, opener);
+    if (start == std::string_view::npos) return {};
     std::size_t end = endOfValue(text, start);
-    if (end == std::string_view::npos) return "the document ends before its top level is closed";
+    if (end == std::string_view::npos) return unclosedWords;
     while (end < text.size() && isWhiteSpace(text[end]))
         ++end;
     return end < text.size() ? "unexpected content after the document" : "";
+}
+
+bool topLevelUnclosed(std::string_view text, char opener) {
+    const std::size_t start = startOfValue(text, opener);
+    return start != std::string_view::npos && endOfValue(text, start) == std::string_view::npos;
 }
 
 } // namespace qk

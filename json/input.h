@@ -38,13 +38,27 @@ std::string describeJsonError(simdjson::error_code code);
 // the caller ignores and reports the first malformed part, so that ignored members are JSON too.
 simdjson::error_code skipCheckedValue(simdjson::ondemand::value value);
 
+// The reader takes some malformed scalars (-, tru, NaN) for values of another type. This checks
+// the text of a scalar: the error that says what is malformed about it, or SUCCESS for a
+// well-formed one, and for strings, arrays and objects, which their own readers check.
+simdjson::error_code scalarSyntax(simdjson::ondemand::value& value);
+
 // True once the whole document has been read: nothing but white space follows it.
 bool atEnd(simdjson::ondemand::document& document);
 
-// Why the reader refuses the top level of `text` although it opens with `opener` ('[' or '{'):
-// content follows the complete value, or the value is never closed. Returns that as the words of
-// an error message, or "" when `text` does not open with `opener`. The reader itself reports both
-// as a malformed top level.
+// Why the reader refuses the top level of `text`: it begins with a byte-order mark, or it opens
+// with `opener` ('[' or '{') and content follows the complete value, or the value is never closed.
+// Returns that as the words of an error message, or "" for none of these. The reader itself
+// reports each as a malformed top level or one of the wrong type.
 std::string_view whyTopLevelRefused(std::string_view text, char opener);
+
+// True if `text` opens with `opener` ('[' or '{') and the value it opens is never closed: the
+// document was cut short. A reader that meets the end of such a document part-way through it
+// reports a malformed value at a place that does not exist; this tells what really happened. Only
+// brackets outside strings are counted, so the reader must have found the strings well-formed.
+bool topLevelUnclosed(std::string_view text, char opener);
+
+inline constexpr std::string_view unclosedWords =
+    "the document ends before its top level is closed";
 
 } // namespace qk

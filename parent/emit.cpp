@@ -7,12 +7,13 @@ namespace qk {
 
 namespace {
 
-void writeToStandardOutput(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+bool writeToStandardOutput(std::string_view line) {
+    const bool written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
+    return std::fflush(stdout) == 0 && written;
 }
 
 EmitSink sink = writeToStandardOutput;
+LostMessageHandler lostMessage = nullptr;
 
 } // namespace
 
@@ -30,14 +31,21 @@ bool formatMessage(std::string& line, std::string_view event, std::string_view m
     return true;
 }
 
-void emit(std::string_view event, std::string_view message) {
+bool emit(std::string_view event, std::string_view message) {
     // Reused so that a trigger on the event path does not allocate once it has warmed up.
     static std::string line;
-    if (formatMessage(line, event, message)) sink(line);
+    if (!formatMessage(line, event, message)) return false;
+    if (sink(line)) return true;
+    if (lostMessage) lostMessage();
+    return false;
 }
 
 void setEmitSink(EmitSink replacement) {
     sink = replacement ? replacement : writeToStandardOutput;
+}
+
+void setLostMessageHandler(LostMessageHandler handler) {
+    lostMessage = handler;
 }
 
 } // namespace qk

@@ -41,15 +41,23 @@ inline constexpr Message permissionRequiredRestart{
 bool formatMessage(std::string& line, std::string_view event, std::string_view message);
 
 // Writes one message line to the parent and flushes it before returning. A message that is not
-// valid UTF-8 is not written at all. Main thread only.
-void emit(std::string_view event, std::string_view message = {});
-inline void emit(const Message& m) {
-    emit(m.event, m.message);
+// valid UTF-8 is not written at all. A line that cannot be written (the parent closed its end of
+// standard output, a full disk) runs the lost-message handler. True if the line was written.
+// Main thread only.
+bool emit(std::string_view event, std::string_view message = {});
+inline bool emit(const Message& m) {
+    return emit(m.event, m.message);
 }
 
-// Where emit sends its lines (each ends in "\n"); standard output, flushed, unless replaced.
-// The simulator and tests put their own sink here.
-using EmitSink = void (*)(std::string_view line);
+// Where emit sends its lines (each ends in "\n"): standard output, flushed, unless replaced. A sink
+// returns false if the line could not be written. The simulator and tests put their own sink here.
+using EmitSink = bool (*)(std::string_view line);
 void setEmitSink(EmitSink sink);
+
+// What emit runs when a line cannot be written: a parent that cannot read the helper's messages
+// can no longer be told anything, so the helper should stop. None unless set (emit then only
+// returns false).
+using LostMessageHandler = void (*)();
+void setLostMessageHandler(LostMessageHandler handler);
 
 } // namespace qk

@@ -232,12 +232,14 @@ void runRecorder(int argc, char** argv, std::FILE* out, std::FILE* err) {
         std::fflush(out);
         platform::exitProcess(std::ferror(out) ? ioError : 0);
     }
+    // Before anything can be recorded, so that a signal at any moment afterwards still writes the
+    // whole recording. One that comes while the permission is asked for waits for the main loop.
+    platform::handleTerminationSignal(stop);
+    platform::handleInterruptSignal(stop);
     startListening();
     recorder->deadline = platform::uptime() + recorder->options.seconds;
     platform::addRepeatingTimer(recorderTick, tick);
     platform::startStopInputWatcher(stopFromInput);
-    platform::handleTerminationSignal(stop);
-    platform::handleInterruptSignal(stop);
     std::fprintf(err,
                  "qkscan-record: recording for %g s. Scan the QKDATUM barcode, one scan at a\n"
                  "  time, a second apart; press Enter here or Control-C to stop sooner. Only\n"

@@ -26,7 +26,8 @@ void Recording::keyDown(KeyCode key, EventFlags flags, bool autorepeat, double a
         starts.push_back(keys.size());
         open = true;
     }
-    keys.push_back({recordedName(key, flags, autorepeat), at});
+    keys.push_back({recordedName(key, flags, autorepeat), at, keyName(key),
+                    flags & commandModifiers, autorepeat});
 }
 
 void Recording::endIfIdle(double now) {

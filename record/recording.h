@@ -20,6 +20,14 @@ inline constexpr double sequencePause = 1.0;
 struct RecordedKey {
     std::string_view name; // one of the names keyName gives; never the key code or a character
     double at;             // uptime, seconds
+    // What made a key of the code, or Enter, be recorded as OTHER: it came with Control, Option
+    // or Command held (`commands`, those flags), or as an autorepeat. `typed` is then the name
+    // keyName gives the key itself. For the verdicts only: the document holds `name` and `at`.
+    std::string_view typed = {};
+    EventFlags commands = 0;
+    bool autorepeat = false;
+
+    bool renamed() const { return !typed.empty() && typed != name; }
 };
 
 using KeySequence = std::span<const RecordedKey>;

@@ -116,9 +116,30 @@ Finding classifyAttempt(const Diagnosis& d, std::size_t keyCount) {
     return Finding::prefix;
 }
 
-} // namespace
+// Counts the keys that were recorded as OTHER only for a command modifier or an autorepeat.
+void countRenamed(KeySequence keys, Diagnosis& d) {
+    for (const RecordedKey& key : keys) {
+        if (!key.renamed()) continue;
+        if (key.commands != 0) {
+            ++d.chorded;
+            d.chordFlags |= key.commands;
+        } else {
+            if (d.repeats++ == 0) d.firstRepeat = key.typed;
+        }
+    }
+}
 
-Diagnosis diagnose(KeySequence keys) {
+// Whether the trigger completes when those keys are fed by their own names: they alone kept it
+// from being recognised.
+bool recognisedAsTyped(KeySequence keys) {
+    Matcher matcher;
+    for (const RecordedKey& key : keys)
+        if (matcher.feed(key.renamed() ? key.typed : key.name, key.at) == complete) return true;
+    return false;
+}
+
+// The diagnosis from the names the matcher was fed.
+Diagnosis diagnoseNames(KeySequence keys) {
     Diagnosis d;
     d.scanPaceRun = longestScanPaceRun(keys);
     d.azerty = holdsAzertyCode(keys);
@@ -137,6 +158,18 @@ Diagnosis diagnose(KeySequence keys) {
     if (d.start + d.matched < keys.size()) d.instead = keys[d.start + d.matched].name;
     measureAttempt(keys, d);
     d.finding = d.recognitions > 0 ? Finding::recognised : classifyAttempt(d, keys.size());
+    return d;
+}
+
+} // namespace
+
+Diagnosis diagnose(KeySequence keys) {
+    Diagnosis d = diagnoseNames(keys);
+    countRenamed(keys, d);
+    // A scan typed with Command held reads as keys outside the code; the cause is the modifier or
+    // the repeat, not the scanner's layout.
+    if (d.finding != Finding::recognised && d.chorded + d.repeats > 0 && recognisedAsTyped(keys))
+        d.finding = d.chorded > 0 ? Finding::commandHeld : Finding::repeated;
     return d;
 }
 

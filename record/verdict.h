@@ -19,6 +19,8 @@ enum class Finding {
     prefix,       // the code and Enter in time, broken by keys before its Q
     otherLetters, // keys at a scanner's pace that are not the code's
     notAScan,     // keys at a person's pace that are not the code's
+    commandHeld,  // the code and Enter in time, but keys of it came with Control, Option or Command
+    repeated,     // the code and Enter in time, but keys of it came as autorepeats
 };
 
 // The time between key `after` and the next one (indices into the sequence, from 0).
@@ -43,6 +45,12 @@ struct Diagnosis {
     std::size_t prefixKeys = 0;  // keys just before `start`, at the attempt's pace
     std::size_t scanPaceRun = 0; // the longest run of keys each within the limit of the last
     bool azerty = false;         // the sequence holds the code as an AZERTY layout types it
+    // Keys of the code or Enter recorded as OTHER: with Control, Option or Command held (and
+    // which of them), or as autorepeats (and the first of these, by its own name).
+    std::size_t chorded = 0;
+    EventFlags chordFlags = 0;
+    std::size_t repeats = 0;
+    std::string_view firstRepeat;
 };
 
 // Diagnoses one sequence, fed to a fresh matcher as the self-test does.

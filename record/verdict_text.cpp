@@ -1,5 +1,7 @@
 // The verdicts in words, for the person at the scanner and whoever sets it up.
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "core/trigger.h"
 #include "record/verdict.h"
@@ -20,6 +22,10 @@ std::string milliseconds(double seconds) {
     if (value != limitMs && value > limitMs - 0.5 && value < limitMs + 0.5) format = "%.3f ms";
     char text[32];
     std::snprintf(text, sizeof text, format, value);
+    // A gap over the limit by less than the digits show would still read as the limit, which is
+    // allowed; the matcher compares the exact difference, and so does this.
+    if (seconds > gap && std::strtod(text, nullptr) <= limitMs)
+        std::snprintf(text, sizeof text, "just over %.0f ms", limitMs);
     return text;
 }
 
@@ -147,12 +153,60 @@ std::string otherLetters(const Diagnosis& d, KeySequence keys) {
     }
     text += " Typed: " + names(keys, 0, listedKeys) + (keys.size() > listedKeys ? " ..." : "") +
             " (OTHER is any key outside the code).";
+    if (const std::size_t renamed = d.chorded + d.repeats; renamed == 1) {
+        text += " One of these keys is OTHER only because it came with Control, Option or Command "
+                "held, or as a repeat.";
+    } else if (renamed > 1) {
+        text += " " + std::to_string(renamed) +
+                " of these keys are OTHER only because they came with Control, Option or Command "
+                "held, or as repeats.";
+    }
     if (d.azerty)
         text += " These are exactly the keys a scanner set to the French or Belgian AZERTY "
                 "layout types for QKDATUM.";
     return text + " If this was the QKDATUM barcode, set the scanner's keyboard layout (country) "
                   "to US, or to one with Q K D A T U M where US has them (German and other QWERTZ "
                   "layouts, UK). If you scanned another barcode, this is as it should be.";
+}
+
+// "Command", "Control and Option"...: the command modifiers among `flags`.
+std::string modifierNames(EventFlags flags) {
+    std::vector<std::string_view> names;
+    if (flags & flags::control) names.push_back("Control");
+    if (flags & flags::option) names.push_back("Option");
+    if (flags & flags::command) names.push_back("Command");
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+std::string commandHeld(const Diagnosis& d) {
+    const std::string held = modifierNames(d.chordFlags);
+    const bool several = held.find(" and ") != std::string::npos;
+    const std::string keys =
+        d.chorded == 1 ? "one of its keys" : std::to_string(d.chorded) + " of its keys";
+    return "not recognised: " + held + (several ? " were" : " was") +
+           " held down. QKDATUM and Enter came in time, but " + keys + " came with " + held +
+           " held. qkscan never takes a key pressed with Control, Option or Command as part of a "
+           "scan (it is a shortcut), and the recording names such keys OTHER. Scan again without "
+           "holding " +
+           held +
+           (several ? ". If nobody was holding them, the scanner sends them"
+                    : ". If nobody was holding it, the scanner sends it") +
+           " with the keys: reset its keyboard and prefix settings.";
+}
+
+std::string repeated(const Diagnosis& d) {
+    std::string text = "not recognised: a key repeated. QKDATUM and Enter came in time, but ";
+    text += d.repeats == 1 ? spoken(d.firstRepeat) + " came"
+                           : count(d.repeats, "key", "keys") + ", the first " +
+                                 spoken(d.firstRepeat) + ", came";
+    return text + " as the repeat of a key held down, which qkscan takes for a person's typing and "
+                  "never as part of a scan; the recording shows it as OTHER. If a key was held "
+                  "down during the scan, scan again with the keyboard untouched.";
 }
 
 std::string notAScan() {
@@ -177,6 +231,10 @@ std::string sentences(const Diagnosis& d, KeySequence keys) {
         return otherLetters(d, keys);
     case Finding::notAScan:
         return notAScan();
+    case Finding::commandHeld:
+        return commandHeld(d);
+    case Finding::repeated:
+        return repeated(d);
     }
     return "";
 }

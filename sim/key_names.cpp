@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace qk {
 
@@ -146,6 +147,14 @@ constexpr auto modifiers = std::to_array<Modifier>({
     {63, 0x800000},
 });
 
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, {}, lower, lower);
+}
+
 } // namespace
 
 std::span<const KeyName> keyNames() {
@@ -159,10 +168,73 @@ std::optional<KeyCode> keyCodeOf(std::string_view name) {
 }
 
 std::string_view keyNameIgnoringCase(std::string_view name) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     for (const KeyName& key : table)
-        if (std::ranges::equal(key.name, name, {}, lower, lower)) return key.name;
+        if (equalIgnoringCase(key.name, name)) return key.name;
     return {};
+}
+
+namespace {
+
+// What other systems and keyboards call the keys the Mac names otherwise.
+struct Synonym {
+    std::string_view other;
+    std::string_view name;
+};
+constexpr auto synonyms = std::to_array<Synonym>({
+    {"Enter", "Return"},
+    {"Esc", "Escape"},
+    {"Backspace", "Delete"},
+    {"Ctrl", "Control"},
+    {"Alt", "Option"},
+    {"Cmd", "Command"},
+    {"Meta", "Command"},
+    {"Fn", "Function"},
+    {"Spacebar", "Space"},
+    {"Up", "UpArrow"},
+    {"Down", "DownArrow"},
+    {"Left", "LeftArrow"},
+    {"Right", "RightArrow"},
+    {"PgUp", "PageUp"},
+    {"PgDn", "PageDown"},
+    {"NumpadEnter", "KeypadEnter"},
+});
+
+// Letters to insert, delete or change to turn `a` into `b`, ignoring case; counting stops past
+// `limit`, which is then returned plus one.
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t limit) {
+    if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) return limit + 1;
+    std::vector<std::size_t> previous(b.size() + 1), current(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        previous[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t change =
+                previous[j - 1] + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1);
+            current[j] = std::min({change, previous[j] + 1, current[j - 1] + 1});
+        }
+        std::swap(previous, current);
+    }
+    return std::min(previous[b.size()], limit + 1);
+}
+
+} // namespace
+
+std::string_view keyNameMeant(std::string_view name) {
+    for (const Synonym& synonym : synonyms)
+        if (equalIgnoringCase(synonym.other, name)) return synonym.name;
+    // Short names are too close to too many others for a guess to help.
+    if (name.size() < 4) return {};
+    std::string_view best;
+    std::size_t bestDistance = 3;
+    for (const KeyName& key : table) {
+        const std::size_t distance = editDistance(name, key.name, 2);
+        if (distance < bestDistance) {
+            best = key.name;
+            bestDistance = distance;
+        }
+    }
+    return best;
 }
 
 std::string_view nameOfKey(KeyCode code) {
@@ -174,6 +246,14 @@ std::string_view nameOfKey(KeyCode code) {
 EventFlags modifierFlag(KeyCode code) {
     for (const Modifier& modifier : modifiers)
         if (modifier.code == code) return modifier.flag;
+    return 0;
+}
+
+EventFlags flagNamed(std::string_view name) {
+    // The left-hand keys' names; the right-hand keys share their flags.
+    for (const std::string_view modifier :
+         {"CapsLock", "Shift", "Control", "Option", "Command", "Function"})
+        if (name == modifier) return modifierFlag(*keyCodeOf(name));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "sim/scenario.h"
 
+#include <algorithm>
 #include <string>
 
 #include "sim/scenario_values.h"
@@ -32,10 +33,13 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     bool haveAt = false, haveType = false;
     int kinds = 0;
     bool eventMembers = false;
+    Members members;
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
         if (!readMember(field, name, value, problem)) return false;
+        if (name != "note" && !members.first(name))
+            return problem.set(quoted(name, " appears twice"));
         std::int64_t number = 0;
         if (name == "at") {
             if (auto code = value.get_double().get(step.at))
@@ -62,13 +66,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             if (!readKey(value, step.event.key, problem)) return false;
             eventMembers = true;
         } else if (name == "flags") {
-            std::uint64_t flags = 0;
-            if (auto code = value.get_uint64().get(flags)) {
-                if (code == INCORRECT_TYPE)
-                    return problem.set("\"flags\" is not an unsigned 64-bit integer");
-                return problem.set("\"flags\" is not an unsigned integer", code);
-            }
-            step.event.flags = flags;
+            if (!readFlags(value, step.event.flags, problem)) return false;
             eventMembers = true;
         } else if (name == "autorepeat") {
             if (!readInteger(value, name, int64Min, int64Max, step.event.autorepeat, problem))
@@ -141,6 +139,7 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
         return problem.set("\"steps\" is not an array", code);
     // Errors count the steps as written; a "text" step becomes the several steps it types.
     std::size_t position = 0;
+    double latest = 0; // the time of the step before, or of the last key-up it typed
     for (auto element : steps) {
         const std::size_t index = scenario.steps.size();
         problem.where = "step " + std::to_string(position++) + ": ";
@@ -151,32 +150,34 @@ bool readSteps(ondemand::value value, Scenario& scenario, Problem& problem) {
         step.event.origin = static_cast<std::int64_t>(index);
         Typing typing;
         if (!readStepObject(object, true, step, problem, &typing)) return false;
-        if (!scenario.steps.empty() && step.at < scenario.steps.back().at)
-            return problem.set("\"at\" goes back in time");
+        if (step.at < latest) return problem.set("\"at\" goes back in time");
         std::string error;
-        if (typing.requested && !appendTyping(typing, step.at, maxTime, scenario.steps, error))
+        if (typing.requested &&
+            !appendTyping(typing, step.at, maxTime, maxSteps, scenario.steps, error))
             return problem.set(error);
         if (!typing.requested) scenario.steps.push_back(step);
+        // A text that types nothing still takes place at its time.
+        latest = std::max(step.at, scenario.steps.empty() ? 0 : scenario.steps.back().at);
     }
     problem.where.clear();
     return true;
 }
 
-bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
-    ondemand::parser parser;
-    ondemand::document document;
-    if (auto code = parser.iterate(json).get(document))
-        return problem.set("not a JSON document", code);
+bool readMembers(ondemand::document& document, padded_string_view json, Scenario& scenario,
+                 Problem& problem) {
     ondemand::object object;
     if (auto code = document.get_object().get(object)) {
         const std::string_view why = whyTopLevelRefused({json.data(), json.size()}, '{');
         if (!why.empty()) return problem.set(why);
         return problem.set("the scenario is not an object", code);
     }
+    Members members;
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
         if (!readMember(field, name, value, problem)) return false;
+        if (name != "note" && !members.first(name))
+            return problem.set(quoted(name, " appears twice"));
         std::int64_t number = 0;
         if (name == "trusted") {
             if (!readBool(value, name, scenario.trusted, problem)) return false;
@@ -199,6 +200,25 @@ bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem)
     }
     if (!atEnd(document)) return problem.set("unexpected content after the document");
     return true;
+}
+
+// A document cut short fails at a step or member past its end, which does not exist: this says
+// what happened instead.
+bool reportUnclosed(std::string_view json, Problem& problem) {
+    if (topLevelUnclosed(json, '{')) {
+        problem.where.clear();
+        problem.set(unclosedWords);
+    }
+    return false;
+}
+
+bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
+    ondemand::parser parser;
+    ondemand::document document;
+    if (auto code = parser.iterate(json).get(document))
+        return problem.set("not a JSON document", code);
+    return readMembers(document, json, scenario, problem) ||
+           reportUnclosed({json.data(), json.size()}, problem);
 }
 
 } // namespace
@@ -230,6 +250,8 @@ bool readStep(std::string& json, Step& step, std::string& error) {
         }
     } else if (readStepObject(object, false, step, problem)) {
         ok = atEnd(document) || problem.set("unexpected content after the step");
+    } else {
+        reportUnclosed(json, problem);
     }
     if (!ok) error = problem.text;
     return ok;

@@ -43,7 +43,8 @@ struct Scenario {
 };
 
 // Reads a scenario document. On malformed input returns false with one line (no "\n") saying what
-// is wrong and where in `error`. `json` may gain capacity for the reader's padding.
+// is wrong and where in `error`. `json` may gain capacity for the reader's padding. Throws
+// std::bad_alloc when memory runs out, also inside the JSON reader.
 bool readScenario(std::string& json, Scenario& scenario, std::string& error);
 
 // Reads one step object, such as one line of an input channel; "at" may be left out there.

@@ -1,5 +1,8 @@
 #include "sim/scenario_values.h"
 
+#include <algorithm>
+#include <new>
+
 #include "sim/key_names.h"
 #include "json/input.h"
 #include "json/text.h"
@@ -14,6 +17,9 @@ bool Problem::set(std::string_view what) {
 }
 
 bool Problem::set(std::string_view what, error_code code) {
+    // The reader running out of memory is no fault of the scenario: it is reported as any other
+    // failed allocation is, and not as bad input.
+    if (code == MEMALLOC) throw std::bad_alloc();
     return set(std::string(what) + " (" + describeJsonError(code) + ")");
 }
 
@@ -29,6 +35,15 @@ bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
     if (auto code = field.unescaped_key().get(name))
         return problem.set("malformed member name", code);
     if (auto code = field.value().get(value)) return problem.set("malformed value", code);
+    // Before any reader takes a malformed value (-, tru, NaN) for one of the wrong type.
+    if (auto code = scalarSyntax(value))
+        return problem.set(quoted(name, " has a malformed value"), code);
+    return true;
+}
+
+bool Members::first(std::string_view name) {
+    if (std::ranges::find(seen, name) != seen.end()) return false;
+    seen.emplace_back(name);
     return true;
 }
 
@@ -52,18 +67,72 @@ bool readBool(ondemand::value value, std::string_view name, bool& out, Problem& 
 bool readKey(ondemand::value value, std::int64_t& out, Problem& problem) {
     ondemand::json_type type;
     if (auto code = value.type().get(type)) return problem.set("malformed \"key\"", code);
-    if (type != ondemand::json_type::string)
+    if (type == ondemand::json_type::number)
         return readInteger(value, "key", int64Min, int64Max, out, problem);
+    if (type != ondemand::json_type::string)
+        return problem.set("\"key\" is not a key code or a key name");
     std::string_view name;
     if (auto code = value.get_string().get(name)) return problem.set("malformed \"key\"", code);
     const auto key = keyCodeOf(name);
     if (!key) {
         std::string what = "unknown key name " + quoted(name, "");
         const std::string_view near = keyNameIgnoringCase(name);
-        if (!near.empty()) what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        const std::string_view meant = keyNameMeant(name);
+        if (!near.empty()) {
+            what += " (names are case-sensitive: \"" + std::string(near) + "\")";
+        } else if (!meant.empty()) {
+            what += " (did you mean \"" + std::string(meant) + "\"?)";
+        }
         return problem.set(what);
     }
     out = *key;
+    return true;
+}
+
+namespace {
+
+bool readFlagName(ondemand::value value, EventFlags& out, Problem& problem) {
+    std::string_view name;
+    if (auto code = value.get_string().get(name))
+        return problem.set("\"flags\" lists something that is not a modifier's name", code);
+    const EventFlags flag = flagNamed(name);
+    if (flag == 0) {
+        std::string what = "unknown flag name " + quoted(name, "");
+        const std::string_view meant = keyNameMeant(name);
+        if (flagNamed(meant) != 0) what += " (did you mean \"" + std::string(meant) + "\"?)";
+        return problem.set(what + "; the names are " + std::string(flagNames));
+    }
+    out |= flag;
+    return true;
+}
+
+} // namespace
+
+bool readFlags(ondemand::value value, EventFlags& out, Problem& problem) {
+    out = 0;
+    ondemand::json_type type;
+    if (auto code = value.type().get(type)) return problem.set("malformed \"flags\"", code);
+    if (type == ondemand::json_type::string) return readFlagName(value, out, problem);
+    if (type == ondemand::json_type::array) {
+        ondemand::array names;
+        if (auto code = value.get_array().get(names))
+            return problem.set("malformed \"flags\"", code);
+        for (auto element : names) {
+            ondemand::value name;
+            if (auto code = element.get(name)) return problem.set("malformed \"flags\"", code);
+            if (!readFlagName(name, out, problem)) return false;
+        }
+        return true;
+    }
+    if (type != ondemand::json_type::number)
+        return problem.set("\"flags\" is not a number, a modifier's name or a list of them");
+    std::uint64_t flags = 0;
+    if (auto code = value.get_uint64().get(flags)) {
+        if (code == INCORRECT_TYPE)
+            return problem.set("\"flags\" is not an unsigned 64-bit integer");
+        return problem.set("\"flags\" is not an unsigned integer", code);
+    }
+    out = flags;
     return true;
 }
 

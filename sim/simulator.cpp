@@ -31,9 +31,10 @@ Entry& record(Entry::Kind kind, std::int64_t step = -1) {
     return entry;
 }
 
-void recordLine(std::string_view line) {
+bool recordLine(std::string_view line) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     record(Entry::Kind::out).text = line;
+    return true;
 }
 
 void recordPost(const sim::Post& post) {

@@ -44,6 +44,9 @@ bool canStartHold(const sim::Event& event) {
     return isPlainKeyDown(event) && keyName(event.key) == barcode.substr(0, 1);
 }
 
+constexpr const char* markerNote = "(marked): its user data is the helper's marker 0x514B5343414E "
+                                   "(\"QKSCAN\"), so the filter lets it through untouched";
+
 struct ParentLine {
     std::string event;
     std::string message;
@@ -145,7 +148,8 @@ private:
     Hold hold;
     std::vector<KeyCode> swallowedUps; // keys whose next key-up is dropped, after a trigger
     Pid frontmost;
-    bool copiesFail = false; // the scenario has made event copies fail
+    bool copiesFail = false;  // the scenario has made event copies fail
+    bool markerShown = false; // the note on the marker has been shown
 
     bool isStep(std::int64_t step) const {
         return step >= 0 && static_cast<std::size_t>(step) < scenario.steps.size();
@@ -163,6 +167,16 @@ private:
     }
     void add(std::optional<double> at, std::string event, std::string verdict = {}) {
         rows.push_back(row(at, std::move(event), std::move(verdict)));
+    }
+    // The row of an input event. Below the first one that carries the helper's marker, a note
+    // says what the marker is.
+    void addEvent(double at, const sim::Event& event, std::string verdict = {}) {
+        Row eventRow = row(at, describeEvent(event), std::move(verdict));
+        if (event.userData == marker && !markerShown) {
+            eventRow.message = markerNote;
+            markerShown = true;
+        }
+        rows.push_back(std::move(eventRow));
     }
 
     void startUp();
@@ -256,7 +270,7 @@ void Timeline::inputStep(std::size_t index) {
         effects.push_back(&entry);
     }
     if (!verdict) {
-        add(step.at, describeEvent(event));
+        addEvent(step.at, event);
         release(effects, step.at, "");
         // The process ended inside the callback: a tap turned off without the permissions left.
         if (peek() && peek()->kind == Entry::Kind::exit) {
@@ -271,7 +285,7 @@ void Timeline::inputStep(std::size_t index) {
     const std::vector<Reentry> copies = reentries(effects);
     if (isTapDisabled(event.type)) {
         // The filter releases whatever is held, enables the tap again and says "ready".
-        add(step.at, describeEvent(event));
+        addEvent(step.at, event);
         release(effects, step.at, "", copies);
         closeQuietly(step.at);
         return;
@@ -282,11 +296,11 @@ void Timeline::inputStep(std::size_t index) {
         // held, nothing is held now.
         release(effects, step.at, "", copies);
         if (event.userData != marker) closeQuietly(std::nullopt);
-        add(step.at, describeEvent(event), receiver ? passedTo(*receiver) : "passed");
+        addEvent(step.at, event, receiver ? passedTo(*receiver) : "passed");
         return;
     }
     if (event.type == types::keyUp && takeSwallowedUp(event.key)) {
-        add(step.at, describeEvent(event), "swallowed (rest of the trigger)");
+        addEvent(step.at, event, "swallowed (rest of the trigger)");
         release(effects, step.at, "", copies);
         return;
     }

@@ -22,9 +22,10 @@ struct Typing {
 // at + i × interval and released half an interval later; a capital letter has Shift pressed just
 // before it and released just after it. Letters, digits, space, tab and line break (Return) can
 // be typed. Times are rounded to the microsecond (never below `at`), so that they read as written.
-// Each step's origin is its index. On failure returns false with one line in `error` and leaves
-// `steps` as it was.
-bool appendTyping(const Typing& typing, double at, double maxTime, std::vector<Step>& steps,
-                  std::string& error);
+// Each step's origin is its index. On failure (a character that cannot be typed, a key-up past
+// `maxTime`, more than `maxSteps` steps with those already in `steps`) returns false with one line
+// in `error` and leaves `steps` as it was.
+bool appendTyping(const Typing& typing, double at, double maxTime, std::size_t maxSteps,
+                  std::vector<Step>& steps, std::string& error);
 
 } // namespace qk

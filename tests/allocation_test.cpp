@@ -24,7 +24,9 @@ void operator delete(void* block, std::size_t) noexcept {
 namespace qk::test {
 namespace {
 
-void discard(std::string_view) {}
+bool discard(std::string_view) {
+    return true;
+}
 
 class Allocations : public FilterTest {
 protected:

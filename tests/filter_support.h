@@ -56,8 +56,9 @@ inline sim::Event marked(sim::Event event) {
 }
 
 inline std::vector<std::string> emitted;
-inline void collectEmitted(std::string_view line) {
+inline bool collectEmitted(std::string_view line) {
     emitted.emplace_back(line);
+    return true;
 }
 
 // Each test starts a fresh session state: simulated world, hold buffer, no tap, and emitted lines

@@ -3,6 +3,7 @@
 // failure reported as success.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -43,6 +44,13 @@ public:
     std::string path;
 };
 
+void writeFile(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+    std::fclose(file);
+}
+
 void expectOneErrorLine(const test::Outcome& outcome, int status, const std::string& words) {
     EXPECT_EQ(outcome.status, status);
     EXPECT_EQ(outcome.out, "");
@@ -76,20 +84,55 @@ TEST(HostileInput, HugeOrEndlessInputIsRefusedWithoutReadingItAll) {
     }
 }
 
+// Why a memory limit cannot be set for a test here, or null if it can.
+const char* whyNoMemoryLimit() {
+    if (addressSanitizer)
+        return "a memory limit leaves the address sanitizer no room for its shadow memory";
+#ifdef __APPLE__
+    return "macOS refuses an address-space limit below what a process has already mapped, so "
+           "ulimit -v fails in the shell and the program would never start";
+#else
+    return nullptr;
+#endif
+}
+
 // Running out of memory while reading is an error of its own. The memory runs out under an
 // address-space limit (ulimit -v) on endless input.
 TEST(HostileInput, RunningOutOfMemoryWhileReadingIsAnIOError) {
-    if (addressSanitizer)
-        GTEST_SKIP() << "a memory limit leaves the address sanitizer no room for its shadow memory";
-#ifdef __APPLE__
-    GTEST_SKIP() << "macOS refuses an address-space limit below what a process has already mapped, "
-                    "so ulimit -v fails in the shell and the helper would never start";
-#endif
+    if (const char* why = whyNoMemoryLimit()) GTEST_SKIP() << why;
     const std::string limitedMemory = "ulimit -v 40000 && exec \"$0\" --self-test";
     test::Streams streams;
     streams.inputFile = "/dev/zero";
     expectOneErrorLine(test::run({"/bin/sh", "-c", limitedMemory, selfTest}, "", streams), 74,
                        "out of memory reading standard input");
+}
+
+// A document of a few MiB, well-formed, under a memory limit that lets it be read but leaves the
+// JSON reader too little for its index: running out of memory is the system's failure (74), not
+// bad input (65).
+TEST(HostileInput, ReaderOutOfMemoryIsNotBadInput) {
+    if (const char* why = whyNoMemoryLimit()) GTEST_SKIP() << why;
+    const std::string padding(8 << 20, 'a');
+    const std::string scenario = testing::TempDir() + "qkscan-oom-scenario.json";
+    const std::string keys = testing::TempDir() + "qkscan-oom-keys.json";
+    writeFile(scenario, R"({"note":")" + padding + R"(","steps":[]})");
+    writeFile(keys, R"([[{"key":")" + padding + R"(","at":1}]])");
+    const std::string limited = "ulimit -v 40000 && exec \"$0\" \"$1\"";
+    const std::vector<Case> cases = {
+        {"self-test", {"/bin/sh", "-c", limited, selfTest, "--self-test"}, keys, 74, "memory"},
+        {"simulator", {"/bin/sh", "-c", limited, simulator, scenario}, "", 74, "out of memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        test::Streams streams;
+        streams.inputFile = c.inputFile;
+        expectOneErrorLine(test::run(c.command, "", streams), c.status, c.words);
+        // Without the limit the same documents are fine.
+        const std::vector<std::string> unlimited(c.command.begin() + 3, c.command.end());
+        EXPECT_EQ(test::run(unlimited, "", streams).status, 0);
+    }
+    unlink(scenario.c_str());
+    unlink(keys.c_str());
 }
 
 // Output that is lost (a full disk, a closed standard output) is reported, not taken for success.

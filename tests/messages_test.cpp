@@ -10,8 +10,9 @@ namespace qk {
 namespace {
 
 std::vector<std::string> lines;
-void collect(std::string_view line) {
+bool collect(std::string_view line) {
     lines.emplace_back(line);
+    return true;
 }
 
 class Emit : public ::testing::Test {
@@ -91,6 +92,32 @@ TEST_F(Emit, WritesNothingForInvalidUtf8) {
     EXPECT_TRUE(lines.empty());
     emit(messages::ready); // and carries on afterwards
     EXPECT_EQ(lines.size(), 1u);
+}
+
+int lostMessages = 0;
+void countLostMessage() {
+    ++lostMessages;
+}
+bool refuse(std::string_view) {
+    return false;
+}
+
+// A line the sink cannot write runs the lost-message handler, once per line; a message that is
+// not valid UTF-8 is never written, which is no loss.
+TEST_F(Emit, ALineThatCannotBeWrittenRunsTheLostMessageHandler) {
+    lostMessages = 0;
+    setLostMessageHandler(countLostMessage);
+    EXPECT_TRUE(emit(messages::ready));
+    EXPECT_FALSE(emit("ready", "\xFF"));
+    EXPECT_EQ(lostMessages, 0);
+    setEmitSink(refuse);
+    EXPECT_FALSE(emit(messages::dispatchDate));
+    EXPECT_EQ(lostMessages, 1);
+    EXPECT_FALSE(emit("ready", "\xFF"));
+    EXPECT_EQ(lostMessages, 1);
+    setLostMessageHandler(nullptr);
+    EXPECT_FALSE(emit(messages::dispatchDate)); // without a handler emit only says so
+    EXPECT_EQ(lostMessages, 1);
 }
 
 TEST(JsonNumber, WritesTheShortestFormThatReadsBack) {

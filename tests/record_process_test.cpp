@@ -23,10 +23,13 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 5s; // only a broken recorder makes a test wait this long
 
-// A running recorder with pipes to its standard input, output and error and its key channel.
+// A running recorder with pipes to its standard input, output and error and its key channel. With
+// `stopSignalsBlocked` it starts with SIGTERM and SIGINT blocked, as a parent may start it, so
+// that a signal sent at once waits for the recorder instead of finding it not yet started.
 class Recorder {
 public:
-    explicit Recorder(std::vector<std::string> arguments, bool outputToDevFull = false) {
+    explicit Recorder(std::vector<std::string> arguments, bool outputToDevFull = false,
+                      bool stopSignalsBlocked = false) {
         int in[2], out[2], err[2], keys[2];
         EXPECT_EQ(pipe(in), 0);
         EXPECT_EQ(pipe(out), 0);
@@ -49,7 +52,18 @@ public:
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (stopSignalsBlocked) {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, SIGTERM);
+            sigaddset(&blocked, SIGINT);
+            posix_spawnattr_setsigmask(&attributes, &blocked);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        }
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         for (const int fd : {in[0], out[1], err[1], keys[0]})
             close(fd);
@@ -182,6 +196,44 @@ TEST(RecorderProcess, EachStopWritesTheWholeRecording) {
             << recorder.outputText;
         EXPECT_NE(recorder.errors.find("qkscan-record: 2 sequences, 10 keys."), std::string::npos)
             << recorder.errors;
+    }
+}
+
+// A signal the moment the recorder starts, before it has set anything up, still gets the whole
+// recording written: here an empty one.
+TEST(RecorderProcess, ASignalAtOnceStillWritesTheRecording) {
+    for (const int signo : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signo);
+        Recorder recorder({}, false, true);
+        kill(recorder.pid, signo);
+        EXPECT_EQ(recorder.wait(), 0) << recorder.errors;
+        EXPECT_EQ(recorder.outputText, "[]\n");
+        EXPECT_NE(recorder.errors.find("no key was pressed"), std::string::npos) << recorder.errors;
+    }
+}
+
+// The example key file, replayed as its README says, from descriptor 3 or the file named by
+// QKSCAN_INJECT_EVENTS: a verdict for each of its six sequences and the whole recording.
+TEST(RecorderProcess, ReplaysTheExampleKeyFile) {
+    const std::string keys = QKSCAN_SOURCE_DIR "/examples/recorder/scans.keys";
+    const std::vector<std::vector<std::string>> commands = {
+        {"/bin/sh", "-c", "exec \"$0\" 3< \"$1\"", QKSCAN_RECORD_INJECT_BINARY, keys},
+        {"/bin/sh", "-c", "QKSCAN_INJECT_EVENTS=\"$1\" exec \"$0\"", QKSCAN_RECORD_INJECT_BINARY,
+         keys},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[2]);
+        const qk::test::Outcome outcome = qk::test::run(command, "");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        for (const char* verdict :
+             {"Sequence 1 (8 keys): recognised.", "Sequence 2 (8 keys): not recognised: too slow.",
+              "Sequence 3 (8 keys): not recognised: another key where Enter should be.",
+              "Sequence 4 (8 keys): not recognised: other keys than the code.",
+              "Sequence 5 (8 keys): not recognised: Command was held down.",
+              "Sequence 6 (4 keys): not a scan."})
+            EXPECT_NE(outcome.err.find(verdict), std::string::npos) << verdict << outcome.err;
+        EXPECT_EQ(selfTest(outcome.out), "[[1,1,1,1,1,1,1,3],[1,2,0,0,0,0,0,0],[1,1,1,1,1,1,1,2],"
+                                         "[0,0,0,1,2,0,0,0],[0,0,0,0,0,0,0,0],[1,2,0,0]]\n");
     }
 }
 

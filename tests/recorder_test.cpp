@@ -242,6 +242,23 @@ TEST_F(RecorderTest, ListensOnlyToKeyDownsWithAListenOnlyTap) {
     EXPECT_NE(run.err.find("recording for 30 s"), std::string::npos) << run.err;
 }
 
+bool signalsHandledAtAttach = false;
+void noteSignalHandling() {
+    const sim::SessionHooks& hooks = sim::sessionHooks();
+    signalsHandledAtAttach = hooks.stopFromSignal && hooks.stopFromInterrupt;
+}
+
+// SIGTERM and SIGINT are handled before the tap can hand over a key, so that a signal at any
+// moment of a recording writes it whole.
+TEST_F(RecorderTest, HandlesTheSignalsBeforeAnythingCanBeRecorded) {
+    signalsHandledAtAttach = false;
+    sim::world().onAttach = noteSignalHandling;
+    const Recorded run = record({}, [] { sim::sessionHooks().stopFromSignal(); });
+    EXPECT_TRUE(signalsHandledAtAttach);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "[]\n");
+}
+
 // Two scans, the second stopped in its middle, by each way of stopping.
 TEST_F(RecorderTest, WritesACompleteDocumentHoweverItIsStopped) {
     struct Case {
@@ -337,6 +354,30 @@ TEST_F(RecorderTest, RecordsWhatTheSessionWouldFeedItsMatcher) {
     });
     EXPECT_EQ(run.out, "[\n[{\"key\":\"OTHER\",\"at\":30},{\"key\":\"OTHER\",\"at\":30.01},"
                        "{\"key\":\"D\",\"at\":30.02}]\n]\n");
+}
+
+// A scan typed with Command held is told as such, not as a scanner on the wrong layout; the
+// document still holds nothing but the names the matcher is fed.
+TEST_F(RecorderTest, SaysWhenAModifierOrARepeatKeptAScanFromBeingRecognised) {
+    const Recorded run = record({}, [] {
+        for (std::size_t i = 0; i < scan.size(); ++i)
+            press(scan[i], 50 + 0.005 * static_cast<double>(i), flags::command);
+        typeKeys(scan, 60, 0.005);
+        press(12, 70, 0, true);
+        for (std::size_t i = 1; i < scan.size(); ++i)
+            press(scan[i], 70 + 0.005 * static_cast<double>(i));
+        stopByLine();
+    });
+    EXPECT_NE(run.err.find("Sequence 1 (8 keys): not recognised: Command was held down."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Sequence 2 (8 keys): recognised."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Sequence 3 (8 keys): not recognised: a key repeated."),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("layout"), std::string::npos) << run.err;
+    EXPECT_EQ(selfTestOf(run.out), "[[0,0,0,0,0,0,0,0],[1,1,1,1,1,1,1,3],[0,0,0,0,0,0,0,0]]\n");
+    EXPECT_EQ(run.out.find("Command"), std::string::npos);
 }
 
 TEST_F(RecorderTest, ReEnablesTheTapWhenTheSystemTurnsItOff) {

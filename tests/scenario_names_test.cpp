@@ -9,6 +9,7 @@
 #include "core/trigger.h"
 #include "sim/key_names.h"
 #include "sim/scenario.h"
+#include "sim/scenario_values.h"
 #include "tests/support/process.h"
 
 namespace qk {
@@ -71,20 +72,21 @@ TEST(KeyNames, AreCaseSensitive) {
     EXPECT_EQ(nameOfKey(10), ""); // a code the table does not name
 }
 
-// A whole document in both forms, every kind of event and the start-up members included.
+// A whole document in both forms, every kind of event, every modifier's flag and the start-up
+// members included.
 TEST(KeyNames, ANamedScenarioIsTheNumericOne) {
     const std::string named = R"({"frontmost":7,"steps":[
-        {"at":0.5,"type":"flagsChanged","key":"Shift","flags":131072},
-        {"at":0.6,"type":"keyDown","key":"Q","flags":131072,"autorepeat":1,"userData":5},
-        {"at":0.7,"type":"keyUp","key":"KeypadEnter"},
-        {"at":0.8,"type":"leftMouseDown","key":"Space"},
+        {"at":0.5,"type":"flagsChanged","key":"Shift","flags":"Shift"},
+        {"at":0.6,"type":"keyDown","key":"Q","flags":["Shift"],"autorepeat":1,"userData":5},
+        {"at":0.7,"type":"keyUp","key":"KeypadEnter","flags":["Control","Option","Command"]},
+        {"at":0.8,"type":"leftMouseDown","key":"Space","flags":["CapsLock","Function","CapsLock"]},
         {"at":0.9,"frontmost":9},
-        {"at":1.0,"type":"keyDown","key":7}]})";
+        {"at":1.0,"type":"keyDown","key":7,"flags":[]}]})";
     const std::string numeric = R"({"frontmost":7,"steps":[
         {"at":0.5,"type":"flagsChanged","key":56,"flags":131072},
         {"at":0.6,"type":"keyDown","key":12,"flags":131072,"autorepeat":1,"userData":5},
-        {"at":0.7,"type":"keyUp","key":76},
-        {"at":0.8,"type":"leftMouseDown","key":49},
+        {"at":0.7,"type":"keyUp","key":76,"flags":1835008},
+        {"at":0.8,"type":"leftMouseDown","key":49,"flags":8454144},
         {"at":0.9,"frontmost":9},
         {"at":1.0,"type":"keyDown","key":7}]})";
     EXPECT_EQ(readBack(named), readBack(numeric));
@@ -168,6 +170,11 @@ TEST(Typing, NotInAChannelLine) {
     EXPECT_EQ(step.event.key, 12);
 }
 
+// A step typing `text`, a key every 0.1 s.
+std::string typingOf(const std::string& text) {
+    return R"({"at":1,"type":"text","text":")" + text + R"(","interval":0.1})";
+}
+
 struct Bad {
     const char* title;
     std::string steps; // the scenario's steps
@@ -180,9 +187,30 @@ const std::vector<Bad> bad = {
     {"a name in the wrong case", R"({"at":1,"type":"keyUp","key":"return"})",
      R"(unknown key name "return" (names are case-sensitive: "Return"))"},
     {"an empty name", R"({"at":1,"type":"keyDown","key":""})", R"(unknown key name "")"},
+    {"another system's name", R"({"at":1,"type":"keyDown","key":"Enter"})",
+     R"(unknown key name "Enter" (did you mean "Return"?))"},
+    {"another system's name in capitals", R"({"at":1,"type":"keyDown","key":"ENTER"})",
+     R"(unknown key name "ENTER" (did you mean "Return"?))"},
+    {"a name with two letters swapped", R"({"at":1,"type":"keyUp","key":"Escpae"})",
+     R"(unknown key name "Escpae" (did you mean "Escape"?))"},
+    {"a name close to none gets no guess", R"({"at":1,"type":"keyUp","key":"Keyboard"})",
+     "unknown key name \"Keyboard\"\n"},
+    {"an unknown flag name", R"({"at":1,"type":"keyUp","flags":["Shift","Ctrl"]})",
+     R"(unknown flag name "Ctrl" (did you mean "Control"?); the names are CapsLock, Shift)"},
+    {"a key name that names no flag", R"({"at":1,"type":"keyUp","flags":"Space"})",
+     R"(unknown flag name "Space"; the names are)"},
+    {"flags as a list of numbers", R"({"at":1,"type":"keyUp","flags":[131072]})",
+     R"("flags" lists something that is not a modifier's name)"},
+    {"flags that are neither", R"({"at":1,"type":"keyUp","flags":true})",
+     R"("flags" is not a number, a modifier's name or a list of them)"},
     {"a name with a line break stays on one line", R"({"at":1,"type":"keyDown","key":"Q\n"})",
      R"(unknown key name "Q\n")"},
-    {"a key that is neither", R"({"at":1,"type":"keyDown","key":true})", R"("key")"},
+    {"a key that is neither: true", R"({"at":1,"type":"keyDown","key":true})",
+     R"("key" is not a key code or a key name)"},
+    {"a key that is neither: null", R"({"at":1,"type":"keyDown","key":null})",
+     R"("key" is not a key code or a key name)"},
+    {"a key that is neither: a list", R"({"at":1,"type":"keyDown","key":[12]})",
+     R"("key" is not a key code or a key name)"},
     {"errors count the steps as written",
      R"({"at":1,"type":"text","text":"ab","interval":0.1},{"at":2,"type":"keyDown","key":"No"})",
      R"(step 1: unknown key name "No")"},
@@ -211,6 +239,15 @@ const std::vector<Bad> bad = {
     {"a step before the typing ends",
      R"({"at":1,"type":"text","text":"ab","interval":1},{"at":1.5,"stop":"eof"})",
      R"(step 1: "at" goes back in time)"},
+    {"a step before an empty text",
+     R"({"at":5,"type":"text","text":"","interval":1},{"at":1,"type":"keyUp"})",
+     R"(step 1: "at" goes back in time)"},
+    // Two steps per lower-case letter: refused before any is made, whatever their memory.
+    {"typing more steps than a scenario may have",
+     typingOf(std::string(scenario::maxSteps / 2 + 1, 'a')), "more than a scenario may have"},
+    {"typed steps count with the others",
+     R"({"at":0,"type":"keyUp"},)" + typingOf(std::string(scenario::maxSteps / 2, 'a')),
+     R"(step 1: "text" types )"},
 };
 
 // The timeline refuses what the transcript refuses.

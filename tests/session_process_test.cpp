@@ -31,13 +31,23 @@ enum class Input {
     closed
 };
 
-// A running helper with pipes to its standard input and output and to the event channel.
+// What the helper's standard output is: the test's pipe, a full disk, or a closed descriptor.
+enum class Output {
+    pipe,
+    devFull,
+    closed
+};
+
+// A running helper with pipes to its standard input, output and error and to the event channel.
+// It starts with SIGPIPE at its default action, as a parent application would start it.
 class Helper {
 public:
-    explicit Helper(const char* binary, Input stdinKind = Input::pipe) {
-        int in[2], out[2], events[2], records[2];
+    explicit Helper(const char* binary, Input stdinKind = Input::pipe,
+                    Output stdoutKind = Output::pipe) {
+        int in[2], out[2], err[2], events[2], records[2];
         EXPECT_EQ(pipe(in), 0);
         EXPECT_EQ(pipe(out), 0);
+        EXPECT_EQ(pipe(err), 0);
         EXPECT_EQ(pipe(events), 0);
         EXPECT_EQ(pipe(records), 0);
         posix_spawn_file_actions_t actions;
@@ -53,21 +63,42 @@ public:
             posix_spawn_file_actions_addclose(&actions, 0);
             break;
         }
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        switch (stdoutKind) {
+        case Output::pipe:
+            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+            break;
+        case Output::devFull:
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+            break;
+        case Output::closed:
+            posix_spawn_file_actions_addclose(&actions, 1);
+            break;
+        }
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         posix_spawn_file_actions_adddup2(&actions, events[0], 3);
         posix_spawn_file_actions_adddup2(&actions, records[1], 4);
-        for (const int fd :
-             {in[0], in[1], out[0], out[1], events[0], events[1], records[0], records[1]})
+        for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1], events[0], events[1],
+                             records[0], records[1]})
             if (fd > 4) posix_spawn_file_actions_addclose(&actions, fd);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
         char* argv[] = {const_cast<char*>(binary), nullptr};
-        EXPECT_EQ(posix_spawn(&pid, binary, &actions, nullptr, argv, environ), 0);
+        EXPECT_EQ(posix_spawn(&pid, binary, &actions, &attributes, argv, environ), 0);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);
         close(out[1]);
+        close(err[1]);
         close(events[0]);
         close(records[1]);
         input = in[1];
         output = out[0];
+        error = err[0];
         eventChannel = events[1];
         recordChannel = records[0];
         std::signal(SIGPIPE, SIG_IGN);
@@ -78,7 +109,7 @@ public:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        for (const int fd : {input, output, eventChannel, recordChannel})
+        for (const int fd : {input, output, error, eventChannel, recordChannel})
             if (fd >= 0) close(fd);
     }
 
@@ -86,6 +117,11 @@ public:
     void closeInput() {
         close(input);
         input = -1;
+    }
+    // The parent stops reading: its end of the helper's standard output is closed.
+    void closeOutput() {
+        close(output);
+        output = -1;
     }
     void inject(const std::string& step) { writeAll(eventChannel, step + "\n"); }
 
@@ -116,6 +152,14 @@ public:
         for (std::string line; !(line = readLine(output, outputBuffer)).empty();)
             text += line + "\n";
         return text;
+    }
+
+    // Everything written to standard error once the helper has ended.
+    std::string errors() {
+        std::string text;
+        for (std::string line; !(line = readLine(error, errorBuffer)).empty();)
+            text += line + "\n";
+        return text + errorBuffer;
     }
 
     pid_t pid = -1;
@@ -152,8 +196,8 @@ private:
         }
     }
 
-    int input = -1, output = -1, eventChannel = -1, recordChannel = -1;
-    std::string outputBuffer, recordBuffer;
+    int input = -1, output = -1, error = -1, eventChannel = -1, recordChannel = -1;
+    std::string outputBuffer, errorBuffer, recordBuffer;
 };
 
 const std::string readyLine = R"({"event":"ready","message":""})";
@@ -272,6 +316,59 @@ TEST(SessionProcess, InputAtEndOrClosedGivesReadyThenExitsZero) {
     }
 }
 
+const std::string lostMessageLine = "qkscan: cannot write a message to standard output; stopping\n";
+
+// A message that cannot be written stops the session: one line on standard error and status 74,
+// never a death by SIGPIPE nor a session that goes on swallowing scans nobody hears of.
+TEST(SessionProcess, ReadyThatCannotBeWrittenEndsTheSessionWith74) {
+    for (const Output kind : {Output::devFull, Output::closed}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Helper helper(QKSCAN_INJECT_BINARY, Input::pipe, kind);
+        EXPECT_EQ(helper.wait(), 74); // by itself: its standard input stays open
+        EXPECT_EQ(helper.errors(), lostMessageLine);
+    }
+}
+
+// The parent stops reading while the session runs. What is held is given back before the
+// process ends, as on an orderly stop.
+TEST(SessionProcess, AParentThatStopsReadingEndsTheSessionAfterTheHoldIsReplayed) {
+    {
+        SCOPED_TRACE("the next dispatch-date is lost");
+        Helper helper(QKSCAN_INJECT_BINARY);
+        ASSERT_EQ(helper.nextLine(), readyLine);
+        helper.closeOutput();
+        const int codes[] = {12, 40, 2, 0, 17, 32, 46, 36};
+        double at = 1;
+        for (const int code : codes) {
+            helper.inject(key("keyDown", code, at));
+            helper.inject(key("keyUp", code, at + 0.002));
+            at += 0.004;
+        }
+        // Up to the M's key-up everything is withheld; the process ends inside the filter at
+        // Return, whose verdict is never written.
+        for (int step = 0; step < 14; ++step)
+            EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(step, "drop"));
+        EXPECT_EQ(helper.wait(), 74);
+        EXPECT_EQ(helper.signalled, 0);
+        EXPECT_EQ(helper.nextRecord(), "");
+        EXPECT_EQ(helper.errors(), lostMessageLine);
+    }
+    {
+        SCOPED_TRACE("the ready after a disabled tap is lost");
+        Helper helper(QKSCAN_INJECT_BINARY);
+        ASSERT_EQ(helper.nextLine(), readyLine);
+        helper.closeOutput();
+        helper.inject(key("keyDown", 12, 1.0));
+        EXPECT_EQ(withoutTime(helper.nextRecord()), verdict(0, "drop"));
+        helper.inject(R"({"at":1.01,"type":"tapDisabledByTimeout"})");
+        EXPECT_EQ(withoutTime(helper.nextRecord()), replayed(0));
+        EXPECT_EQ(helper.wait(), 74);
+        EXPECT_EQ(helper.signalled, 0);
+        EXPECT_EQ(helper.nextRecord(), "");
+        EXPECT_EQ(helper.errors(), lostMessageLine);
+    }
+}
+
 TEST(SessionProcess, CheckModeOfTheTestBuildReportsPermission) {
     const qk::test::Outcome outcome = qk::test::run({QKSCAN_INJECT_BINARY, "--check"}, "");
     EXPECT_EQ(outcome.status, 0);
@@ -291,6 +388,25 @@ TEST(ShippedHelperWithoutInputEvents, ReportsPermissionRequired) {
     EXPECT_EQ(listen.status, 2);
     EXPECT_EQ(listen.out.rfind("{\"event\":\"permission-required\",\"message\":\"Na Macu", 0), 0u);
     EXPECT_EQ(listen.out.find('\n'), listen.out.size() - 1);
+}
+
+// Its one message cannot be written, in check mode or listening: as in `(sleep 1; qkscan) | true`,
+// where the reader is gone before qkscan writes, or on a full disk or a closed standard output.
+TEST(ShippedHelperWithoutInputEvents, AnAnswerThatCannotBeWrittenIsStatus74) {
+    qk::test::Streams unread, full, closed;
+    unread.outputUnread = true;
+    full.outputFile = "/dev/full";
+    closed.outputClosed = true;
+    for (const qk::test::Streams& streams : {unread, full, closed}) {
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{QKSCAN_BINARY, "--check"}, {QKSCAN_BINARY}}) {
+            SCOPED_TRACE(command.size() == 2 ? "check" : "listening");
+            const qk::test::Outcome outcome = qk::test::run(command, "", streams);
+            EXPECT_EQ(outcome.signal, 0);
+            EXPECT_EQ(outcome.status, 74);
+            EXPECT_EQ(outcome.err, lostMessageLine);
+        }
+    }
 }
 
 } // namespace

@@ -56,10 +56,11 @@ TEST(Simulator, ReadsTheScenarioFromStandardInputToo) {
               "{\"at\":0.6,\"exit\":0}\n");
 }
 
-// Comments may hold any number JSON allows, also one no integer type holds.
+// Comments may hold any number JSON allows, also one no integer type holds, and may repeat.
 TEST(Simulator, NotesTakeEveryNumber) {
-    std::string json = R"({"note":18446744073709551616,"steps":[)"
-                       R"({"at":0,"type":"keyUp","note":[-1e308,12345678901234567890123]}]})";
+    std::string json =
+        R"({"note":18446744073709551616,"note":"again","steps":[)"
+        R"({"at":0,"type":"keyUp","note":[-1e308,12345678901234567890123],"note":0}]})";
     Scenario scenario;
     std::string error;
     EXPECT_TRUE(readScenario(json, scenario, error)) << error;
@@ -159,10 +160,28 @@ const std::vector<BadScenario> badScenarios = {
     {"trailing content", R"({} {})", "unexpected content after the document"},
     {"a word after the document", R"({} x)", "unexpected content after the document"},
     {"cut short", R"({"steps":[)", "the document ends before its top level is closed"},
+    // Cut after a closing bracket, the reader runs off the end at a step that is not there.
+    {"cut short after a step", R"({"steps":[{"at":1,"type":"keyUp"}])",
+     "scenario: the document ends before its top level is closed"},
+    {"cut short after an empty step", R"({"steps":[{})", "scenario: the document ends before"},
+    {"cut short after a note", R"({"note":[1])", "scenario: the document ends before"},
     {"malformed note", R"({"note":[tru]})", "\"note\""},
     {"a member name with a line break stays on one line", R"({"\note":true})",
      R"(unknown member "\note")"},
     {"invalid UTF-8", "{\"note\":\"\xC3\"}", "UTF-8"},
+    {"a byte-order mark", "\xEF\xBB\xBF{}", "byte-order mark"},
+    // Values the JSON reader takes for ones of another type are malformed JSON.
+    {"a minus without digits", R"({"steps":[{"at":-,"type":"keyUp"}]})",
+     R"(step 0: "at" has a malformed value (malformed number)"},
+    {"NaN", R"({"steps":[{"at":NaN,"type":"keyUp"}]})",
+     R"(step 0: "at" has a malformed value (not valid JSON))"},
+    {"true cut short", R"({"trusted":tru})", R"("trusted" has a malformed value (malformed true))"},
+    {"null cut short in a note", R"({"note":[nul]})", R"(malformed "note" (malformed null))"},
+    // A member given twice is refused, as the self-test does; notes may repeat.
+    {"a step's key twice", R"({"steps":[{"at":1,"type":"keyDown","key":1,"key":2}]})",
+     R"(step 0: "key" appears twice)"},
+    {"a scenario's member twice", R"({"trusted":true,"trusted":false})",
+     R"("trusted" appears twice)"},
 };
 
 TEST(Simulator, MalformedScenariosGetOneErrorLineAndStatus65) {
@@ -174,6 +193,16 @@ TEST(Simulator, MalformedScenariosGetOneErrorLineAndStatus65) {
         EXPECT_EQ(outcome.err.rfind("qkscan-sim: scenario: ", 0), 0u) << outcome.err;
         EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
         EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    }
+}
+
+// The one-step lines of an input channel too.
+TEST(Simulator, AStepLineCutShortSaysSo) {
+    for (const char* cut : {R"({"type":"keyDown","key":[12])", R"({"type":"keyDown","note":{})"}) {
+        std::string line = cut, error;
+        Step step;
+        EXPECT_FALSE(readStep(line, step, error));
+        EXPECT_EQ(error, "the document ends before its top level is closed");
     }
 }
 

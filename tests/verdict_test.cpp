@@ -16,6 +16,10 @@ namespace {
 struct Typed {
     std::string_view name;
     double after; // seconds after the previous key (the first: after the sequence's start)
+    // Pressed with these of Control, Option and Command, or as an autorepeat: then recorded as
+    // OTHER, as the recorder does.
+    EventFlags commands = 0;
+    bool autorepeat = false;
 };
 
 constexpr double fast = 0.004; // a scanner's pace
@@ -54,8 +58,23 @@ std::vector<RecordedKey> keysOf(const std::vector<Typed>& typed, double start) {
     double at = start;
     for (const Typed& t : typed) {
         at += t.after;
-        keys.push_back({stored(t.name), at});
+        const bool renamed = t.commands != 0 || t.autorepeat;
+        keys.push_back(
+            {renamed ? otherName : stored(t.name), at, stored(t.name), t.commands, t.autorepeat});
     }
+    return keys;
+}
+
+// The code typed with `commands` held from key `first` on, or with key `first` an autorepeat.
+std::vector<Typed> held(EventFlags commands, std::size_t first = 0) {
+    std::vector<Typed> keys = code();
+    for (std::size_t i = first; i < keys.size(); ++i)
+        keys[i].commands = commands;
+    return keys;
+}
+std::vector<Typed> repeating(std::size_t which) {
+    std::vector<Typed> keys = code();
+    keys[which].autorepeat = true;
     return keys;
 }
 
@@ -153,7 +172,7 @@ const std::vector<Case> cases = {
     {"the smallest gap over the limit is late, and not shown as the limit",
      withClean(1, std::nextafter(0.1, 1.0)),
      Finding::slow,
-     {"100.000 ms, between the Q and the K"},
+     {"longer than the 100 ms allowed: just over 100 ms, between the Q and the K"},
      0,
      0,
      1,
@@ -161,6 +180,28 @@ const std::vector<Case> cases = {
      {},
      false,
      0},
+    {"keys 0.1 s apart on the clock, 1.0 then 1.1, are a hair over the limit, and said to be",
+     withClean(1, 0.1),
+     Finding::slow,
+     {"longer than the 100 ms allowed: just over 100 ms, between the Q and the K"},
+     0,
+     0,
+     1,
+     {},
+     {},
+     false,
+     1.0},
+    {"Enter a hair over the limit after the M",
+     withClean(7, 0.1),
+     Finding::noEnter,
+     {"Enter came only just over 100 ms after the M (up to 100 ms is allowed)"},
+     0,
+     {},
+     0,
+     {},
+     {},
+     false,
+     1.0},
     {"slow and with Tab for Enter",
      code(0.15, "OTHER"),
      Finding::slow,
@@ -296,6 +337,33 @@ const std::vector<Case> cases = {
      {},
      {},
      ""},
+    // Keys the session never takes as part of a scan.
+    {"a scan with Command held",
+     held(flags::command),
+     Finding::commandHeld,
+     {"Command was held down", "8 of its keys came with Command held",
+      "Scan again without holding Command"}},
+    {"Control and Option held from the D on",
+     held(flags::control | flags::option, 2),
+     Finding::commandHeld,
+     {"Control and Option were held down", "6 of its keys came with Control and Option held"}},
+    {"the Q an autorepeat",
+     repeating(0),
+     Finding::repeated,
+     {"a key repeated", "the Q came as the repeat of a key held down"}},
+    {"Enter an autorepeat", repeating(7), Finding::repeated, {"Enter came as the repeat"}},
+    {"Command held with the wrong layout: the layout is still the cause",
+     {{"A", 0, flags::command},
+      {"K", fast, flags::command},
+      {"D", fast, flags::command},
+      {"Q", fast, flags::command},
+      {"T", fast, flags::command},
+      {"U", fast, flags::command},
+      {"OTHER", fast, flags::command},
+      {"ENTER", fast, flags::command}},
+     Finding::otherLetters,
+     {"keyboard layout (country) to US",
+      "7 of these keys are OTHER only because they came with Control, Option or Command held"}},
     // Not a scan.
     {"a word with Q typed by a person",
      {{"Q", 0}, {"U", 0.2}, {"OTHER", 0.18}, {"T", 0.25}},

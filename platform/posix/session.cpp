@@ -90,6 +90,12 @@ void handleSignal(int signo) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(signo, &action, nullptr);
+    // A parent may have started the process with the signal blocked; it would then never arrive.
+    // One already pending is delivered here, to the handler.
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signo);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
 }
 
 Work stopWork = nullptr; // read by the watcher thread; written once before it starts

@@ -14,8 +14,12 @@ namespace qk::test {
 
 Outcome run(const std::vector<std::string>& arguments, const std::string& input,
             const Streams& streams) {
-    int in[2], out[2], err[2];
+    int in[2], out[2], err[2], unread[2] = {-1, -1};
     if (pipe(in) || pipe(out) || pipe(err)) return {};
+    if (streams.outputUnread) {
+        if (pipe(unread)) return {};
+        close(unread[0]);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (streams.inputFile.empty()) {
@@ -25,6 +29,9 @@ Outcome run(const std::vector<std::string>& arguments, const std::string& input,
     }
     if (streams.outputClosed) {
         posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (streams.outputUnread) {
+        posix_spawn_file_actions_adddup2(&actions, unread[1], 1);
+        posix_spawn_file_actions_addclose(&actions, unread[1]);
     } else if (!streams.outputFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, 1, streams.outputFile.c_str(), O_WRONLY, 0);
     } else {
@@ -37,9 +44,18 @@ Outcome run(const std::vector<std::string>& arguments, const std::string& input,
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (unread[1] >= 0) close(unread[1]);
     close(in[0]);
     close(out[1]);
     close(err[1]);

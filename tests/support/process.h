@@ -20,10 +20,12 @@ struct Streams {
     std::string inputFile;     // standard input read from this file (`input` is then unused)
     std::string outputFile;    // standard output written to this file
     bool outputClosed = false; // the child starts with standard output closed
+    bool outputUnread = false; // standard output is a pipe whose reader has already gone
 };
 
 // Runs `program` with `arguments` (argument 0 included), writes `input` to its standard input and
-// closes it, and waits for it to end.
+// closes it, and waits for it to end. The child starts with SIGPIPE at its default action, as a
+// shell or a parent application would start it, whatever this process does with the signal.
 Outcome run(const std::vector<std::string>& arguments, const std::string& input,
             const Streams& streams = {});
 
