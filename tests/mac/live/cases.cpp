@@ -19,6 +19,8 @@ std::string stringOf(element value) {
 }
 
 // One step object: exactly one member names its kind; "speed", "count" and "interval" qualify it.
+// A member this driver does not know is reported in `unknown` rather than refused, so that the
+// table can grow steps for other hosts.
 bool readStep(element value, Step& step, std::string& unknown) {
     object members;
     if (value.get_object().get(members) != SUCCESS) return false;
@@ -42,6 +44,12 @@ bool readStep(element value, Step& step, std::string& unknown) {
             step.text = stringOf(member.value);
         } else if (name == "stop") {
             step.kind = Step::Kind::stop;
+            step.text = stringOf(member.value);
+        } else if (name == "suspend") {
+            step.kind = Step::Kind::suspend;
+            if (member.value.get_double().get(step.seconds) != SUCCESS) return false;
+        } else if (name == "await") {
+            step.kind = Step::Kind::await;
             step.text = stringOf(member.value);
         } else if (name == "speed") {
             step.speed = stringOf(member.value);
@@ -77,6 +85,18 @@ bool readCase(element value, Case& out, std::string& error) {
             out.about = stringOf(member.value);
         } else if (name == "keyFocus") {
             out.keyFocus = stringOf(member.value);
+        } else if (name == "input") {
+            out.noInput = stringOf(member.value) == "none";
+            if (!out.noInput && out.cannotRun.empty())
+                out.cannotRun = "its input \"" + stringOf(member.value) + "\" is not known here";
+        } else if (name == "hosts") {
+            array hosts;
+            if (member.value.get_array().get(hosts) != SUCCESS) {
+                error = "\"hosts\" is not an array";
+                return false;
+            }
+            for (const element host : hosts)
+                out.hosts.push_back(stringOf(host));
         } else if (name == "steps") {
             array steps;
             if (member.value.get_array().get(steps) != SUCCESS) {

@@ -9,15 +9,19 @@
 
 namespace qk::live {
 
+// One step of a case. `text` is what to type (type), the key held (repeat), how to stop (stop:
+// "line" writes a line to the helper's standard input, "end-of-input" closes it, "terminate" is
+// the host's request to end, SIGTERM) or the event awaited (await).
 struct Step {
     enum class Kind {
-        type,   // `text` typed at `speed` ("scanner" or "person")
-        click,  // a left click in the middle of `window`'s text field
-        front,  // `window` comes to the front
-        chord,  // `keys` pressed together, released in reverse order
-        repeat, // `text` (one key) held: `count` key-downs `interval` seconds apart, then its
-                // key-up
-        stop,   // `text`: "line" writes a line to the helper's input, "end-of-input" closes it
+        type,    // `text` typed at `speed`: "scanner" (all at once) or "person"
+        click,   // a left click in the middle of `window`'s text field
+        front,   // `window` comes to the front
+        chord,   // `keys` pressed together, released in reverse order
+        repeat,  // `count` key-downs of `text` `interval` seconds apart, then its key-up
+        stop,    // the parent stops the helper, as `text` says
+        suspend, // the helper cannot run for `seconds`, as on a machine too busy to run it
+        await,   // waits for the helper's next line with the event `text`
     };
     Kind kind = Kind::type;
     std::string text;
@@ -26,6 +30,7 @@ struct Step {
     std::vector<std::string> keys;
     int count = 0;
     double interval = 0;
+    double seconds = 0;
 };
 
 struct Case {
@@ -37,6 +42,8 @@ struct Case {
     std::vector<Step> steps;
     std::map<std::string, std::string> received; // by window
     std::vector<std::string> lines;              // the helper's events, in order
+    bool noInput = false;                        // the helper starts without standard input
+    std::vector<std::string> hosts; // where it runs ("macos", "windows"); empty: everywhere
     // Why this driver cannot run the case (a step or member it does not know), or empty.
     std::string cannotRun;
 };

@@ -27,7 +27,7 @@ Child::~Child() {
         if (fd >= 0) close(fd);
 }
 
-bool Child::start(const std::vector<std::string>& arguments, std::string& error) {
+bool Child::start(const std::vector<std::string>& arguments, std::string& error, bool withInput) {
     int in[2], out[2];
     if (pipe(in) != 0) {
         error = "no pipe";
@@ -41,7 +41,11 @@ bool Child::start(const std::vector<std::string>& arguments, std::string& error)
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    if (withInput) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    } else {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     for (const int fd : {in[0], in[1], out[0], out[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
@@ -55,6 +59,7 @@ bool Child::start(const std::vector<std::string>& arguments, std::string& error)
     close(out[1]);
     input = in[1];
     output = out[0];
+    if (!withInput) closeInput();
     // A child that has gone must not end the test with SIGPIPE when it is written to.
     std::signal(SIGPIPE, SIG_IGN);
     if (failed) {
@@ -74,6 +79,10 @@ void Child::writeLine(const std::string& line) {
         if (wrote <= 0) return;
         done += static_cast<std::size_t>(wrote);
     }
+}
+
+void Child::signal(int signal) {
+    if (process > 0) kill(process, signal);
 }
 
 void Child::closeInput() {

@@ -16,11 +16,15 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Starts `arguments` (argument 0 the program's path); false with `error` set if it cannot.
-    bool start(const std::vector<std::string>& arguments, std::string& error);
+    // Starts `arguments` (argument 0 the program's path), with its standard input a pipe from the
+    // test, or closed if `withInput` is false; false with `error` set if it cannot.
+    bool start(const std::vector<std::string>& arguments, std::string& error,
+               bool withInput = true);
 
     void writeLine(const std::string& line);
     void closeInput();
+    // Sends it `signal` (SIGTERM, SIGSTOP, SIGCONT...).
+    void signal(int signal);
 
     // The next line of its standard output (without "\n"), or nothing if none comes within
     // `seconds` or the output ends first.

@@ -12,9 +12,9 @@
 namespace qk::live {
 
 // How long after one character the next one starts, in seconds, as in the other hosts' live
-// tests. A scanner types a key every few milliseconds; a person's keys come well over the
-// trigger's 0.1 s apart.
-inline constexpr double scannerInterval = 0.004;
+// tests: a scanner's keys come all at once (a real one types a key every few milliseconds), a
+// person's well over the trigger's 0.1 s apart.
+inline constexpr double scannerInterval = 0;
 inline constexpr double personInterval = 0.25;
 
 // A point on the screen in the global display coordinates events use (points, from the top left

@@ -13,7 +13,9 @@
 
 #import <ApplicationServices/ApplicationServices.h>
 
+#include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <optional>
@@ -223,7 +225,7 @@ private:
 
     bool startHelper() {
         std::string error;
-        if (!helper.start({QKSCAN_BINARY}, error)) {
+        if (!helper.start({QKSCAN_BINARY}, error, !theCase.noInput)) {
             ADD_FAILURE() << "the helper: " << error;
             return false;
         }
@@ -232,18 +234,18 @@ private:
             ADD_FAILURE() << "the helper printed nothing";
             return false;
         }
-        firstLine = *first;
-        if (firstLine == messageLine("ready")) return true;
+        helperLines.push_back(*first);
+        if (*first == messageLine("ready")) return true;
         // The tap itself refused although the process is trusted: where this Mac has not given
         // the runner Input Monitoring, the keyboard is not the helper's to tap.
-        const bool refusedTap = firstLine.find("Mac nepovolil") != std::string::npos;
+        const bool refusedTap = first->find("Mac nepovolil") != std::string::npos;
         if (refusedTap && !CGPreflightListenEventAccess()) {
             skipWhy = "macOS did not let the helper's tap see the keyboard, and this runner has "
                       "no Input Monitoring: " +
-                      firstLine;
+                      *first;
             return false;
         }
-        ADD_FAILURE() << "the helper did not start listening: " << firstLine;
+        ADD_FAILURE() << "the helper did not start listening: " << *first;
         return false;
     }
 
@@ -293,16 +295,38 @@ private:
         case Step::Kind::stop:
             if (step.text == "line") {
                 helper.writeLine("");
-            } else {
+            } else if (step.text == "end-of-input") {
                 helper.closeInput();
+            } else if (step.text == "terminate") {
+                helper.signal(SIGTERM);
+            } else {
+                ok = false;
             }
             stopped = true;
+            break;
+        case Step::Kind::suspend:
+            helper.signal(SIGSTOP);
+            pauseUntil(now() + step.seconds);
+            helper.signal(SIGCONT);
+            break;
+        case Step::Kind::await:
+            ok = awaitLine(messageLine(step.text));
             break;
         }
         if (!ok) ADD_FAILURE() << "a step could not be carried out (step " << stepsDone << ")";
         ++stepsDone;
         lastStep = now();
         return ok;
+    }
+
+    // Reads the helper's lines until `line` comes; false if it does not in time.
+    bool awaitLine(const std::string& line) {
+        const double deadline = now() + arriveSeconds;
+        while (const std::optional<std::string> next = helper.readLine(deadline - now())) {
+            helperLines.push_back(*next);
+            if (*next == line) return true;
+        }
+        return false;
     }
 
     // What the window has received so far; nothing if it did not answer.
@@ -345,7 +369,7 @@ private:
     }
 
     void compareLines() {
-        std::vector<std::string> lines{firstLine};
+        std::vector<std::string> lines = helperLines;
         for (const std::string& line : helper.remainingLines(arriveSeconds))
             lines.push_back(line);
         std::vector<std::string> expected;
@@ -362,7 +386,7 @@ private:
     std::deque<Window> windows; // never moved, so that pointers to them stay valid
     Window* keyFocus = nullptr;
     Child helper;
-    std::string firstLine;
+    std::vector<std::string> helperLines; // read so far
     bool stopped = false;
     int stepsDone = 0;
     double lastStep = 0;
@@ -376,6 +400,8 @@ TEST_P(Live, Case) {
     RecordProperty("about", c.about);
     if (!c.cannotRun.empty())
         GTEST_SKIP() << "the macOS tests cannot run this case: " << c.cannotRun;
+    if (!c.hosts.empty() && std::find(c.hosts.begin(), c.hosts.end(), "macos") == c.hosts.end())
+        GTEST_SKIP() << "this case is only for other hosts";
     const std::string why = whyNotHere();
     if (!why.empty()) GTEST_SKIP() << why;
     CaseRun run(c);
