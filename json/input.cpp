@@ -250,10 +250,14 @@ std::size_t startOfValue(std::string_view text, char opener) {
 
 } // namespace
 
+std::string_view byteOrderMarkRefused(std::string_view text) {
+    if (!text.starts_with("\xEF\xBB\xBF")) return {};
+    return "the document begins with a byte-order mark (EF BB BF), which JSON does not allow: "
+           "save it as UTF-8 without one";
+}
+
 std::string_view whyTopLevelRefused(std::string_view text, char opener) {
-    if (text.starts_with("\xEF\xBB\xBF"))
-        return "the document begins with a byte-order mark (EF BB BF), which JSON does not allow: "
-               "save it as UTF-8 without one";
+    if (const std::string_view why = byteOrderMarkRefused(text); !why.empty()) return why;
     const std::size_t start = startOfValue(text, opener);
     if (start == std::string_view::npos) return {};
     std::size_t end = endOfValue(text, start);

@@ -213,6 +213,8 @@ bool reportUnclosed(std::string_view json, Problem& problem) {
 }
 
 bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
+    const std::string_view bom = byteOrderMarkRefused({json.data(), json.size()});
+    if (!bom.empty()) return problem.set(bom);
     ondemand::parser parser;
     ondemand::document document;
     if (auto code = parser.iterate(json).get(document))
@@ -239,7 +241,9 @@ bool readStep(std::string& json, Step& step, std::string& error) {
     ondemand::document document;
     ondemand::object object;
     bool ok = false;
-    if (auto code = parser.iterate(padForJson(json)).get(document)) {
+    if (const std::string_view bom = byteOrderMarkRefused(json); !bom.empty()) {
+        problem.set(bom);
+    } else if (auto code = parser.iterate(padForJson(json)).get(document)) {
         problem.set("not a JSON document", code);
     } else if (auto code2 = document.get_object().get(object)) {
         const std::string_view why = whyTopLevelRefused(json, '{');
