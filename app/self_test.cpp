@@ -143,6 +143,8 @@ bool runSequences(ondemand::document& document, padded_string_view json, std::st
 }
 
 bool runDocument(padded_string_view json, std::string& out, Failure& failure) {
+    const std::string_view bom = byteOrderMarkRefused({json.data(), json.size()});
+    if (!bom.empty()) return failure.set({}, bom);
     ondemand::parser parser;
     ondemand::document document;
     if (auto code = parser.iterate(json).get(document))

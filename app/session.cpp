@@ -33,6 +33,19 @@ void stopOnLostMessage() {
     platform::exitProcess(ioError);
 }
 
+// The session's tap, or nullptr if the system refused it. A tap refused the keyboard may still be
+// made for the pointer's events, which need no permission; it would never see a key, so it counts
+// as refused and is given up.
+TapRef createSessionTap() {
+    std::uint64_t granted = 0;
+    const TapRef created = platform::createTap(mask, callback, granted);
+    if (created && (granted & keyboardMask) != keyboardMask) {
+        platform::removeTap(created);
+        return nullptr;
+    }
+    return created;
+}
+
 } // namespace
 
 void runCheck() {
@@ -49,7 +62,9 @@ void runListeningSession() {
     }
     createHoldBuffer();
     tap = nullptr;
-    const TapRef created = platform::createTap(mask, callback);
+    // Before the tap exists, so that the first Q does not pay for it inside the tap's callback.
+    platform::prepareEventServices();
+    const TapRef created = createSessionTap();
     if (!created) {
         emit(messages::permissionRequiredRestart);
         platform::exitProcess(permissionMissing);

@@ -21,15 +21,24 @@ function(qk_built_from_source name)
   set_property(TARGET ${ARGN} PROPERTY SYSTEM TRUE)
 endfunction()
 
+# simdjson 3 or 4, from the system (Debian 12 has 3.0.1, Homebrew 4.x), or else 3.0.1 built from
+# its pinned archive. No version is asked of find_package: simdjson's package files accept only
+# their own major and minor version, so asking for 3 would refuse 3.6 and every 4.x. The version
+# found is checked below instead.
 set(QKSCAN_SIMDJSON_URL "https://github.com/simdjson/simdjson/archive/refs/tags/v3.0.1.tar.gz"
   CACHE STRING "Where simdjson's pinned release archive comes from when it is built from source (a URL; file:// for a local copy)")
 FetchContent_Declare(simdjson
   URL ${QKSCAN_SIMDJSON_URL}
   URL_HASH SHA256=156b1bc5eb0561b2bd166b46d191fd3d95a3e709cc63761477d3b7aec2b6e9ed
-  FIND_PACKAGE_ARGS 3 CONFIG)
+  FIND_PACKAGE_ARGS CONFIG)
 set(SIMDJSON_DEVELOPER_MODE OFF CACHE BOOL "" FORCE)
 FetchContent_MakeAvailable(simdjson)
 qk_built_from_source(simdjson simdjson)
+if(simdjson_FOUND AND (simdjson_VERSION VERSION_LESS 3 OR simdjson_VERSION VERSION_GREATER_EQUAL 5))
+  message(FATAL_ERROR "simdjson ${simdjson_VERSION} (${simdjson_DIR}) is neither 3.x nor 4.x, "
+    "which qkscan builds with: install one of those, or configure with "
+    "-DFETCHCONTENT_TRY_FIND_PACKAGE_MODE=NEVER to build the pinned 3.0.1")
+endif()
 
 if(QKSCAN_BUILD_TESTS)
   FetchContent_Declare(googletest

@@ -2,7 +2,9 @@
 
 #include "core/trigger.h"
 #include "intercept/hold_buffer.h"
+#include "parent/exit_status.h"
 #include "parent/messages.h"
+#include "platform/session.h"
 
 namespace qk {
 
@@ -98,15 +100,29 @@ Verdict keyDown(EventRef event, KeyCode key, EventFlags commandFlags) {
     return Verdict::drop;
 }
 
+// The system turned the tap off: its callback was too slow, or the user did something that turns
+// taps off, such as taking a permission away. Without the permission a tap enabled again would
+// hold up every keystroke and click until the system timed it out once more, so the helper gives
+// it up and says what is missing instead.
+Verdict tapDisabled() {
+    const bool permitted = platform::tapPermitted();
+    flush();
+    if (!permitted) {
+        if (tap) platform::removeTap(tap);
+        tap = nullptr;
+        emit(messages::permissionRequiredRestart);
+        platform::exitProcess(permissionMissing);
+    }
+    if (tap) platform::enableTap(tap);
+    emit(messages::ready);
+    return Verdict::pass;
+}
+
 } // namespace
 
 Verdict callback(EventType type, EventRef event) {
-    if (type == types::tapDisabledByTimeout || type == types::tapDisabledByUserInput) {
-        flush();
-        if (tap) platform::enableTap(tap);
-        emit(messages::ready);
-        return Verdict::pass;
-    }
+    if (type == types::tapDisabledByTimeout || type == types::tapDisabledByUserInput)
+        return tapDisabled();
     // The helper's own replays pass untouched should they come through the tap again.
     if (platform::readField(event, fields::sourceUserData) == marker) return Verdict::pass;
     const KeyCode key = platform::readField(event, fields::keyCode);

@@ -198,6 +198,8 @@ error_code skipChecked(ondemand::value value, int depth) {
         if (auto code = value.is_null().get(isNull)) return code;
         return isNull ? SUCCESS : N_ATOM_ERROR;
     }
+    default: // simdjson 4 adds "unknown", a type no valid JSON value has
+        break;
     }
     return TAPE_ERROR;
 }
@@ -248,10 +250,14 @@ std::size_t startOfValue(std::string_view text, char opener) {
 
 } // namespace
 
+std::string_view byteOrderMarkRefused(std::string_view text) {
+    if (!text.starts_with("\xEF\xBB\xBF")) return {};
+    return "the document begins with a byte-order mark (EF BB BF), which JSON does not allow: "
+           "save it as UTF-8 without one";
+}
+
 std::string_view whyTopLevelRefused(std::string_view text, char opener) {
-    if (text.starts_with("\xEF\xBB\xBF"))
-        return "the document begins with a byte-order mark (EF BB BF), which JSON does not allow: "
-               "save it as UTF-8 without one";
+    if (const std::string_view why = byteOrderMarkRefused(text); !why.empty()) return why;
     const std::size_t start = startOfValue(text, opener);
     if (start == std::string_view::npos) return {};
     std::size_t end = endOfValue(text, start);

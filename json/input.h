@@ -46,6 +46,10 @@ simdjson::error_code scalarSyntax(simdjson::ondemand::value& value);
 // True once the whole document has been read: nothing but white space follows it.
 bool atEnd(simdjson::ondemand::document& document);
 
+// The words of an error message if `text` begins with a byte-order mark, or "". simdjson 3
+// refuses one and simdjson 4 skips it, so readers ask this first, before simdjson reads the text.
+std::string_view byteOrderMarkRefused(std::string_view text);
+
 // Why the reader refuses the top level of `text`: it begins with a byte-order mark, or it opens
 // with `opener` ('[' or '{') and content follows the complete value, or the value is never closed.
 // Returns that as the words of an error message, or "" for none of these. The reader itself

@@ -70,14 +70,29 @@ const KeyTable& keyTable();
 bool trusted();
 // The same answer; the system may show the user its permission prompt.
 bool trustedWithPrompt();
+// True while this process may still both tap input and post events (the replays post); never
+// prompts. Asked when the system has turned the tap off, as it does when a permission is taken
+// away while the tap runs.
+bool tapPermitted();
+
+// Sets up what the tap's callback reads besides the event: the frontmost process and the clock.
+// Their first reads can be slow (on macOS they start NSWorkspace and NSProcessInfo). Called
+// before the tap is created, so that this never happens inside the callback, where it would hold
+// up every event behind it.
+void prepareEventServices();
 
 // An active session-level tap inserted at the head, for the event types in `mask` (bit t for type
 // t), calling `callback` on the thread whose run loop it is attached to; nullptr if not allowed.
-TapRef createTap(std::uint64_t mask, TapCallback callback);
+// `granted` receives the event types the tap really gets: the system may leave out those this
+// process may not tap and still make the tap for the rest (on macOS it does so with the keyboard's
+// events, while the pointer's need no permission).
+TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted);
 // Enables (again) a tap, so that callbacks resume.
 void enableTap(TapRef tap);
 // Attaches the tap to the main run loop in its common modes and returns the run-loop source.
 SourceRef attachTap(TapRef tap);
+// Gives up a tap for good: it sees no more events, and its run-loop source goes with it.
+void removeTap(TapRef tap);
 
 std::int64_t readField(EventRef event, std::uint32_t field); // 0 if never set
 void writeField(EventRef event, std::uint32_t field, std::int64_t value);

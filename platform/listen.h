@@ -18,6 +18,7 @@ bool requestListenAccess();
 // A listen-only session tap for the event types in `mask` (bit t for type t), calling `callback`
 // on the thread whose run loop it is attached to, also for the tap-disabled notifications. The
 // callback's verdict is ignored: every event continues unchanged. nullptr if not allowed.
-TapRef createListenTap(std::uint64_t mask, TapCallback callback);
+// `granted` receives the event types the tap really gets, as with createTap.
+TapRef createListenTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted);
 
 } // namespace qk::platform

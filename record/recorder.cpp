@@ -180,9 +180,15 @@ void stopFromInput() {
 
 void startListening() {
     if (!platform::listenAccess() && !platform::requestListenAccess()) refuse();
-    recorder->tap = platform::createListenTap(1ULL << types::keyDown, onEvent);
-    // Without a run-loop source nothing would service the tap: as good as refused.
-    if (!recorder->tap || !platform::attachTap(recorder->tap)) refuse();
+    // Before the tap exists, so that the first key is not stamped late by the clock's first read.
+    platform::prepareEventServices();
+    constexpr std::uint64_t keyDowns = 1ULL << types::keyDown;
+    std::uint64_t granted = 0;
+    recorder->tap = platform::createListenTap(keyDowns, onEvent, granted);
+    // A tap that does not get the key-downs would record nothing, and without a run-loop source
+    // nothing would service it: both are as good as refused.
+    if (!recorder->tap || (granted & keyDowns) == 0 || !platform::attachTap(recorder->tap))
+        refuse();
     platform::enableTap(recorder->tap);
 }
 

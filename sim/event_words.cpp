@@ -73,6 +73,8 @@ std::string describeWorldStep(const Step& step) {
         if (step.count == 0) return "event copies work again";
         if (step.count == 1) return "the next event copy fails";
         return "the next " + std::to_string(step.count) + " event copies fail";
+    case Step::Kind::trusted:
+        return step.trusted ? "the permissions are given back" : "the permissions are taken away";
     case Step::Kind::stop:
         if (step.stop == StopKind::line) return "parent writes a line";
         if (step.stop == StopKind::eof) return implicitStopWords;

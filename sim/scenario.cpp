@@ -87,6 +87,10 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
             step.count = static_cast<int>(number);
             step.kind = Step::Kind::failCopies;
             ++kinds;
+        } else if (name == "trusted") {
+            if (!readBool(value, name, step.trusted, problem)) return false;
+            step.kind = Step::Kind::trusted;
+            ++kinds;
         } else if (name == "stop") {
             std::string_view stop;
             if (auto code = value.get_string().get(stop))
@@ -122,7 +126,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     if (needAt && !haveAt) return problem.set("the step has no \"at\"");
     if (kinds != 1)
         return problem.set("a step needs exactly one of \"type\", \"frontmost\", \"failCopies\", "
-                           "\"stop\"");
+                           "\"trusted\", \"stop\"");
     if (eventMembers && !haveType)
         return problem.set("\"key\", \"flags\", \"autorepeat\" and \"userData\" belong to input "
                            "events");
@@ -179,6 +183,8 @@ bool readMembers(ondemand::document& document, padded_string_view json, Scenario
             if (!readBool(value, name, scenario.trusted, problem)) return false;
         } else if (name == "tap") {
             if (!readBool(value, name, scenario.tap, problem)) return false;
+        } else if (name == "tapKeys") {
+            if (!readBool(value, name, scenario.tapKeys, problem)) return false;
         } else if (name == "source") {
             if (!readBool(value, name, scenario.source, problem)) return false;
         } else if (name == "frontmost") {
@@ -207,6 +213,8 @@ bool reportUnclosed(std::string_view json, Problem& problem) {
 }
 
 bool readDocument(padded_string_view json, Scenario& scenario, Problem& problem) {
+    const std::string_view bom = byteOrderMarkRefused({json.data(), json.size()});
+    if (!bom.empty()) return problem.set(bom);
     ondemand::parser parser;
     ondemand::document document;
     if (auto code = parser.iterate(json).get(document))
@@ -233,7 +241,9 @@ bool readStep(std::string& json, Step& step, std::string& error) {
     ondemand::document document;
     ondemand::object object;
     bool ok = false;
-    if (auto code = parser.iterate(padForJson(json)).get(document)) {
+    if (const std::string_view bom = byteOrderMarkRefused(json); !bom.empty()) {
+        problem.set(bom);
+    } else if (auto code = parser.iterate(padForJson(json)).get(document)) {
         problem.set("not a JSON document", code);
     } else if (auto code2 = document.get_object().get(object)) {
         const std::string_view why = whyTopLevelRefused(json, '{');
@@ -258,6 +268,9 @@ bool changeWorld(const Step& step) {
         return true;
     case Step::Kind::failCopies:
         sim::world().failCopies = step.count;
+        return true;
+    case Step::Kind::trusted:
+        sim::world().trusted = step.trusted;
         return true;
     default:
         return false;

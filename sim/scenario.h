@@ -21,19 +21,22 @@ struct Step {
         input,      // an input event reaches the tap
         frontmost,  // another process comes to the front (0: none)
         failCopies, // the next `count` event copies fail
+        trusted,    // the permissions are taken away or given back (`trusted`)
         stop,       // the parent asks the helper to stop
     };
     double at = 0; // seconds since start-up
     Kind kind = Kind::input;
-    sim::Event event; // input
-    Pid pid = 0;      // frontmost
-    int count = 0;    // failCopies
+    sim::Event event;    // input
+    Pid pid = 0;         // frontmost
+    int count = 0;       // failCopies
+    bool trusted = true; // trusted
     StopKind stop = StopKind::eof;
 };
 
 struct Scenario {
-    bool trusted = true; // both trust checks' answer
+    bool trusted = true; // the trust checks' answer at start
     bool tap = true;     // whether the tap can be created
+    bool tapKeys = true; // whether the tap gets key-downs and key-ups (else only the rest)
     bool source = true;  // whether the tap gets a run-loop source
     Pid frontmost = 501; // frontmost process at start, 0 for none
     std::vector<Step> steps;
@@ -47,8 +50,8 @@ bool readScenario(std::string& json, Scenario& scenario, std::string& error);
 // Reads one step object, such as one line of an input channel; "at" may be left out there.
 bool readStep(std::string& json, Step& step, std::string& error);
 
-// Carries out a step that changes the simulated world (the frontmost process, failing copies).
-// False, doing nothing, for input events and stops.
+// Carries out a step that changes the simulated world (the frontmost process, failing copies,
+// the permissions). False, doing nothing, for input events and stops.
 bool changeWorld(const Step& step);
 
 // Names of event types as scenarios write them, and back; 0 for an unknown name.

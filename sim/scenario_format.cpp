@@ -46,6 +46,8 @@ std::string formatScenario(const Scenario& scenario) {
     out += scenario.trusted ? "true" : "false";
     out += ",\"tap\":";
     out += scenario.tap ? "true" : "false";
+    out += ",\"tapKeys\":";
+    out += scenario.tapKeys ? "true" : "false";
     out += ",\"source\":";
     out += scenario.source ? "true" : "false";
     out += ",\"frontmost\":" + std::to_string(scenario.frontmost) + ",\"steps\":[";
@@ -69,6 +71,9 @@ std::string formatScenario(const Scenario& scenario) {
             break;
         case Step::Kind::failCopies:
             out += ",\"failCopies\":" + std::to_string(step.count);
+            break;
+        case Step::Kind::trusted:
+            out += step.trusted ? ",\"trusted\":true" : ",\"trusted\":false";
             break;
         case Step::Kind::stop:
             out += step.stop == StopKind::line  ? ",\"stop\":\"line\""

@@ -142,6 +142,7 @@ public:
         sim::World& world = sim::world();
         world.trusted = run.trusted;
         world.tapAllowed = run.tap;
+        world.tapKeysAllowed = run.tapKeys;
         world.sourceAllowed = run.source;
         world.frontmost = run.frontmost;
         world.onPost = recordPost;

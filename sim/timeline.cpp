@@ -246,6 +246,8 @@ void Timeline::runStep(std::size_t index) {
     case Step::Kind::failCopies:
         copiesFail = copiesFail || step.count > 0;
         break;
+    case Step::Kind::trusted:
+        break;
     case Step::Kind::stop:
         stop(step.at, describeWorldStep(step));
         return;
@@ -270,6 +272,11 @@ void Timeline::inputStep(std::size_t index) {
     if (!verdict) {
         addEvent(step.at, event);
         release(effects, step.at, "");
+        // The process ended inside the callback: a tap turned off without the permissions left.
+        if (peek() && peek()->kind == Entry::Kind::exit) {
+            closeQuietly(step.at);
+            showEntry(take());
+        }
         return;
     }
     std::optional<Pid> receiver;

@@ -1,5 +1,7 @@
 #include <functional>
+#include <optional>
 
+#include "platform/sim/session.h"
 #include "tests/filter_support.h"
 
 namespace qk::test {
@@ -319,20 +321,48 @@ TEST_F(EventFilter, StaleHoldCheckUsesStrictlyGreaterInDoubles) {
     EXPECT_EQ(matcher.index, 0);
 }
 
-TEST_F(EventFilter, TapDisabledFlushesReenablesAndSaysReadyAgain) {
+// Either notice releases the hold first. Then, while the permissions are there, the tap is enabled
+// again and "ready" said again; once they are gone, the tap is given up, the parent told what is
+// missing, and the process ends with status 2.
+TEST_F(EventFilter, TapDisabledReleasesTheHoldThenReenablesOrGivesUp) {
+    std::string restart;
+    ASSERT_TRUE(formatMessage(restart, messages::permissionRequiredRestart.event,
+                              messages::permissionRequiredRestart.message));
     int token = 0;
-    for (const EventType type : {types::tapDisabledByTimeout, types::tapDisabledByUserInput}) {
-        sim::resetWorld();
-        emitted.clear();
-        tap = reinterpret_cast<TapRef>(&token);
-        feed(0, keyDown(keys::q));
-        sim::Event notice;
-        notice.type = type;
-        EXPECT_EQ(feed(0.01, notice), pass);
-        EXPECT_EQ(posts(), std::vector<std::string>{"501:#" + std::to_string(nextOrigin - 2)});
-        EXPECT_EQ(sim::world().tapEnables, 1);
-        EXPECT_EQ(emitted, std::vector<std::string>{ready});
-        EXPECT_TRUE(held.empty());
+    for (const bool permitted : {true, false}) {
+        for (const EventType type : {types::tapDisabledByTimeout, types::tapDisabledByUserInput}) {
+            SCOPED_TRACE(testing::Message()
+                         << (permitted ? "permitted, " : "not permitted, ") << "type " << type);
+            sim::resetWorld();
+            sim::world().trusted = permitted;
+            emitted.clear();
+            tap = reinterpret_cast<TapRef>(&token);
+            feed(0, keyDown(keys::q));
+            sim::Event notice;
+            notice.type = type;
+            std::optional<int> status;
+            try {
+                EXPECT_EQ(feed(0.01, notice), pass);
+            } catch (const sim::ProcessExit& exit) {
+                status = exit.status;
+            }
+            EXPECT_EQ(sim::world().permissionChecks, 1);
+            EXPECT_EQ(posts(), std::vector<std::string>{"501:#" + std::to_string(nextOrigin - 2)});
+            EXPECT_TRUE(held.empty());
+            if (permitted) {
+                EXPECT_EQ(status, std::nullopt);
+                EXPECT_EQ(sim::world().tapEnables, 1);
+                EXPECT_FALSE(sim::world().tapRemoved);
+                EXPECT_EQ(emitted, std::vector<std::string>{ready});
+                EXPECT_NE(tap, nullptr);
+            } else {
+                EXPECT_EQ(status, 2);
+                EXPECT_EQ(sim::world().tapEnables, 0);
+                EXPECT_TRUE(sim::world().tapRemoved);
+                EXPECT_EQ(emitted, std::vector<std::string>{restart});
+                EXPECT_EQ(tap, nullptr);
+            }
+        }
     }
     tap = nullptr; // before the session stores its tap there is nothing to re-enable
     sim::resetWorld();

@@ -189,21 +189,26 @@ TEST_F(RecorderTest, HelpSaysWhatIsRecordedAndNeedsNoPermission) {
 TEST_F(RecorderTest, AsksForInputMonitoringOnlyWhenItIsMissing) {
     struct Case {
         const char* title;
-        bool allowed, grantedOnRequest, tapAllowed, sourceAllowed;
+        bool allowed, grantedOnRequest, tapAllowed, tapKeysAllowed, sourceAllowed;
         int requests, status;
     };
     for (const Case& c : std::vector<Case>{
-             {"allowed", true, false, true, true, 0, 0},
-             {"granted when asked", false, true, true, true, 1, 0},
-             {"refused", false, false, true, true, 1, permissionMissing},
-             {"allowed, but the tap is refused", true, false, false, true, 0, permissionMissing},
-             {"a tap without a run-loop source", true, false, true, false, 0, permissionMissing},
+             {"allowed", true, false, true, true, true, 0, 0},
+             {"granted when asked", false, true, true, true, true, 1, 0},
+             {"refused", false, false, true, true, true, 1, permissionMissing},
+             {"allowed, but the tap is refused", true, false, false, true, true, 0,
+              permissionMissing},
+             {"allowed, but the tap gets no key-downs", true, false, true, false, true, 0,
+              permissionMissing},
+             {"a tap without a run-loop source", true, false, true, true, false, 0,
+              permissionMissing},
          }) {
         SetUp();
         SCOPED_TRACE(c.title);
         sim::listenAccess().allowed = c.allowed;
         sim::listenAccess().grantedOnRequest = c.grantedOnRequest;
         sim::world().tapAllowed = c.tapAllowed;
+        sim::world().tapKeysAllowed = c.tapKeysAllowed;
         sim::world().sourceAllowed = c.sourceAllowed;
         const Recorded run = record({}, [] { stopByLine(); });
         EXPECT_EQ(run.status, c.status);
@@ -227,6 +232,8 @@ TEST_F(RecorderTest, ListensOnlyToKeyDownsWithAListenOnlyTap) {
     const Recorded run = record({}, [] {
         EXPECT_TRUE(sim::listenAccess().listenOnlyTap);
         EXPECT_EQ(sim::world().tapMask, 1ULL << types::keyDown);
+        // The clock's first read, before the tap exists rather than at the first key.
+        EXPECT_TRUE(sim::world().preparedBeforeTap);
         EXPECT_TRUE(sim::world().tapAttached);
         EXPECT_EQ(sim::world().tapEnables, 1);
         stopByLine();

@@ -96,6 +96,16 @@ TEST(Simulator, EveryEventOfAHugeHoldIsDeliveredAfterAClick) {
     EXPECT_EQ(std::count(delivered.begin(), delivered.end(), false), 0);
 }
 
+// The first reads of the frontmost application and of the clock happen before the tap exists,
+// never at the first Q inside its callback.
+TEST(Simulator, TheSessionPreparesTheEventServicesBeforeItCreatesTheTap) {
+    const std::vector<Entry> transcript = simulate(Scenario());
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_EQ(transcript.back().status, 0);
+    EXPECT_EQ(sim::world().preparations, 1);
+    EXPECT_TRUE(sim::world().preparedBeforeTap);
+}
+
 // A scenario written out by formatScenario reads back as the same scenario.
 TEST(Simulator, FormattedScenariosReadBack) {
     for (const auto& [path, expected] : scenarioFiles()) {
@@ -121,6 +131,11 @@ const std::vector<BadScenario> badScenarios = {
     {"not an object", "[]", "not an object"},
     {"unknown member", R"({"trused":true})", "unknown member \"trused\""},
     {"trusted is not a boolean", R"({"trusted":1})", "\"trusted\""},
+    {"tapKeys is not a boolean", R"({"tapKeys":"no"})", "\"tapKeys\""},
+    {"a trusted step is not a boolean", R"({"steps":[{"at":1,"trusted":0}]})",
+     "step 0: \"trusted\""},
+    {"a trusted step with a type", R"({"steps":[{"at":1,"type":"keyUp","trusted":false}]})",
+     "exactly one"},
     {"negative frontmost", R"({"frontmost":-1})", "\"frontmost\" is out of range"},
     {"frontmost too large", R"({"frontmost":4294967296})", "out of range"},
     {"steps not an array", R"({"steps":{}})", "\"steps\""},

@@ -6,6 +6,8 @@
 #import <ApplicationServices/ApplicationServices.h>
 #import <Foundation/Foundation.h>
 
+#include "platform/mac/tap_list.h"
+
 namespace qk::platform {
 
 namespace {
@@ -47,12 +49,27 @@ bool trustedWithPrompt() {
     }
 }
 
-TapRef createTap(std::uint64_t mask, TapCallback callback) {
+// Both checks ask the system afresh and never prompt. Posting is a permission of its own
+// (CGPreflightPostEventAccess, from macOS 10.15, older than the oldest release supported).
+bool tapPermitted() {
+    return AXIsProcessTrusted() && CGPreflightPostEventAccess();
+}
+
+// What they answer does not matter here: the first calls set up NSWorkspace, with its connection
+// to the system and the notifications that keep its frontmost application current, and
+// NSProcessInfo.
+void prepareEventServices() {
+    frontmostProcess();
+    uptime();
+}
+
+TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
     filter = callback;
-    // Kept for the life of the process, so never released.
+    // Kept for the life of the process, unless removeTap gives it up.
     CFMachPortRef port =
         CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                          static_cast<CGEventMask>(mask), tapCallback, NULL);
+    granted = port ? grantedEvents(kCGEventTapOptionDefault) : 0;
     return reinterpret_cast<TapRef>(port);
 }
 
@@ -65,6 +82,13 @@ SourceRef attachTap(TapRef tap) {
     CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, toPort(tap), 0);
     if (source) CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
     return reinterpret_cast<SourceRef>(source);
+}
+
+// Invalidating the port ends the tap and invalidates its run-loop source, which the run loop then
+// drops. The port itself is not released: this may run inside the tap's own callback.
+void removeTap(TapRef tap) {
+    CGEventTapEnable(toPort(tap), false);
+    CFMachPortInvalidate(toPort(tap));
 }
 
 std::int64_t readField(EventRef event, std::uint32_t field) {

@@ -4,6 +4,8 @@
 
 #import <ApplicationServices/ApplicationServices.h>
 
+#include "platform/mac/tap_list.h"
+
 namespace qk::platform {
 
 namespace {
@@ -30,13 +32,14 @@ bool requestListenAccess() {
     return CGRequestListenEventAccess();
 }
 
-TapRef createListenTap(std::uint64_t mask, TapCallback callback) {
+TapRef createListenTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
     listener = callback;
     // At the head, so that it sees the keys before an active tap created earlier (a running
     // qkscan) can swallow them. Kept for the life of the process, so never released.
     CFMachPortRef port =
         CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
                          static_cast<CGEventMask>(mask), listenCallback, NULL);
+    granted = port ? grantedEvents(kCGEventTapOptionListenOnly) : 0;
     return reinterpret_cast<TapRef>(port);
 }
 

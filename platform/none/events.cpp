@@ -16,13 +16,19 @@ bool trusted() {
 bool trustedWithPrompt() {
     return false;
 }
-TapRef createTap(std::uint64_t, TapCallback) {
+bool tapPermitted() {
+    return false;
+}
+void prepareEventServices() {}
+TapRef createTap(std::uint64_t, TapCallback, std::uint64_t& granted) {
+    granted = 0;
     return nullptr;
 }
 void enableTap(TapRef) {}
 SourceRef attachTap(TapRef) {
     return nullptr;
 }
+void removeTap(TapRef) {}
 std::int64_t readField(EventRef, std::uint32_t) {
     return 0;
 }

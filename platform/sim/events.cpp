@@ -34,6 +34,20 @@ void record(PostKind kind, Pid pid, EventRef event) {
 }
 } // namespace
 
+std::uint64_t granted(std::uint64_t mask) {
+    constexpr std::uint64_t keys = (1ULL << types::keyDown) | (1ULL << types::keyUp);
+    return theWorld.tapKeysAllowed ? mask : mask & ~keys;
+}
+
+TapRef makeTap(std::uint64_t mask, TapCallback callback, std::uint64_t& grantedMask, TapRef token) {
+    grantedMask = theWorld.tapAllowed ? granted(mask) : 0;
+    if (grantedMask == 0) return nullptr;
+    theWorld.callback = callback;
+    theWorld.tapMask = mask;
+    theWorld.preparedBeforeTap = theWorld.preparations > 0;
+    return token;
+}
+
 } // namespace sim
 
 namespace platform {
@@ -55,11 +69,17 @@ bool trustedWithPrompt() {
     return theWorld.trusted;
 }
 
-TapRef createTap(std::uint64_t mask, TapCallback callback) {
-    if (!theWorld.tapAllowed) return nullptr;
-    theWorld.callback = callback;
-    theWorld.tapMask = mask;
-    return reinterpret_cast<TapRef>(&sim::tapToken);
+bool tapPermitted() {
+    ++theWorld.permissionChecks;
+    return theWorld.trusted;
+}
+
+void prepareEventServices() {
+    ++theWorld.preparations;
+}
+
+TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
+    return sim::makeTap(mask, callback, granted, reinterpret_cast<TapRef>(&sim::tapToken));
 }
 
 void enableTap(TapRef) {
@@ -71,6 +91,11 @@ SourceRef attachTap(TapRef) {
     theWorld.tapAttached = true;
     if (theWorld.onAttach) theWorld.onAttach();
     return reinterpret_cast<SourceRef>(&sim::sourceToken);
+}
+
+void removeTap(TapRef) {
+    theWorld.tapRemoved = true;
+    theWorld.tapAttached = false;
 }
 
 std::int64_t readField(EventRef event, std::uint32_t field) {

@@ -31,13 +31,11 @@ bool requestListenAccess() {
     return sim::access.allowed || sim::access.grantedOnRequest;
 }
 
-TapRef createListenTap(std::uint64_t mask, TapCallback callback) {
-    sim::World& world = sim::world();
-    if (!world.tapAllowed) return nullptr;
-    world.callback = callback;
-    world.tapMask = mask;
-    sim::access.listenOnlyTap = true;
-    return reinterpret_cast<TapRef>(&sim::listenTapToken);
+TapRef createListenTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
+    const TapRef tap =
+        sim::makeTap(mask, callback, granted, reinterpret_cast<TapRef>(&sim::listenTapToken));
+    if (tap) sim::access.listenOnlyTap = true;
+    return tap;
 }
 
 } // namespace platform

@@ -1,6 +1,6 @@
 // The simulated Input Monitoring permission. The listen-only tap itself is the simulated world's
-// one tap (sim.h): createListenTap obeys `tapAllowed`, records the callback and mask there, and
-// sim::deliver hands it events.
+// one tap (world.h): createListenTap obeys `tapAllowed` and `tapKeysAllowed`, records the callback
+// and mask there, and sim::deliver hands it events.
 #pragma once
 
 namespace qk::sim {

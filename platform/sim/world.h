@@ -1,7 +1,7 @@
 // The simulated input-event services: plain, deterministic C++ that the tests, the benchmarks and
 // the simulator run on every host. Events are values; the caller sets the clock, the frontmost
-// process, the trust answers and whether a tap can be created, makes copies fail on demand, and
-// reads every post in order.
+// process, the trust answers and what a tap is allowed, makes copies fail on demand, and reads
+// every post in order.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +38,9 @@ struct Post {
 
 struct World {
     // Set by the caller.
-    bool trusted = true;                   // the answer of both trust checks
+    bool trusted = true;                   // the answer of the trust checks and of tapPermitted
     bool tapAllowed = true;                // whether createTap returns a tap
+    bool tapKeysAllowed = true;            // whether a tap gets key-downs and key-ups (see granted)
     bool sourceAllowed = true;             // whether attachTap makes a run-loop source
     Pid frontmost = 501;                   // 0: no frontmost application
     double now = 0;                        // the uptime clock
@@ -51,10 +52,14 @@ struct World {
     std::vector<Post> posts;
     int plainTrustChecks = 0;
     int promptingTrustChecks = 0;
+    int permissionChecks = 0;       // calls of tapPermitted
+    int preparations = 0;           // calls of prepareEventServices
+    bool preparedBeforeTap = false; // prepareEventServices came before the tap was created
     TapCallback callback = nullptr; // the created tap's callback
-    std::uint64_t tapMask = 0;
+    std::uint64_t tapMask = 0;      // the event types the tap was asked for
     int tapEnables = 0;
     bool tapAttached = false;
+    bool tapRemoved = false;
     long liveCopies = 0; // copies made and not yet released
 };
 
@@ -69,6 +74,14 @@ inline EventRef ref(Event& event) {
 
 // Hands `event` to the tap's callback as the platform would.
 Verdict deliver(Event& event);
+
+// The event types a tap asked for `mask` gets: all of them, or, without `tapKeysAllowed`, all but
+// key-downs and key-ups, as macOS clears those for a process that may not tap the keyboard.
+std::uint64_t granted(std::uint64_t mask);
+
+// Records the creation of the world's one tap (active or listen-only) and answers as macOS does:
+// nullptr if taps are not allowed or nothing asked for is granted.
+TapRef makeTap(std::uint64_t mask, TapCallback callback, std::uint64_t& grantedMask, TapRef token);
 
 } // namespace sim
 } // namespace qk

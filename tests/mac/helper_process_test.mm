@@ -6,6 +6,7 @@
 #import <Foundation/Foundation.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -28,13 +29,23 @@ const std::string permissionRequiredAllow =
     "ciu v Syst\xC3\xA9mov\xC3\xA9 nastavenia > S\xC3\xBAkromie a bezpe\xC4\x8Dnos\xC5\xA5 > "
     "Pr\xC3\xADstupnos\xC5\xA5. Potom po\xC4\x8D\xC3\xBAvanie zapnite znova.\"}\n";
 
+// The helper under test and the Info.plist it was built with: this build's, or those named by
+// QKSCAN_TEST_HELPER and QKSCAN_TEST_INFO_PLIST (CI also tests the universal, stripped and signed
+// install this way).
+std::string fromEnvironment(const char* variable, const char* otherwise) {
+    const char* value = std::getenv(variable);
+    return value && *value ? value : otherwise;
+}
+const std::string helper = fromEnvironment("QKSCAN_TEST_HELPER", QKSCAN_BINARY);
+const std::string infoPlist = fromEnvironment("QKSCAN_TEST_INFO_PLIST", QKSCAN_INFO_PLIST);
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(HelperProcess, CheckPrintsOneValidLineAndExitsZero) {
-    const test::Outcome outcome = test::run({QKSCAN_BINARY, "--check"}, "");
+    const test::Outcome outcome = test::run({helper, "--check"}, "");
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err, "");
     EXPECT_TRUE(outcome.out == permissionPresent || outcome.out == permissionRequired)
@@ -51,7 +62,7 @@ TEST(HelperProcess, WithoutThePermissionTheSessionPrintsWhatToAllowAndExitsTwo) 
     // The helper asks the system to prompt (the system may show its dialog), is still not
     // trusted, and ends before it reads anything. Its standard input is closed at once, so that
     // a session that did start would stop again at the end of its input.
-    const test::Outcome outcome = test::run({QKSCAN_BINARY}, "");
+    const test::Outcome outcome = test::run({helper}, "");
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.out, permissionRequiredAllow);
     EXPECT_EQ(outcome.err, "");
@@ -60,7 +71,7 @@ TEST(HelperProcess, WithoutThePermissionTheSessionPrintsWhatToAllowAndExitsTwo) 
 TEST(HelperProcess, SelfTestOnTheBundledSample) {
     const std::string sample = readFile(QKSCAN_SOURCE_DIR "/examples/self-test.json");
     ASSERT_FALSE(sample.empty());
-    const test::Outcome outcome = test::run({QKSCAN_BINARY, "--self-test"}, sample);
+    const test::Outcome outcome = test::run({helper, "--self-test"}, sample);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err, "");
     // A clean scan, a slow one, one broken by another key, a person's Q and a scan followed by
@@ -116,19 +127,19 @@ bool decodeSectionDump(const std::string& dump, std::string& bytes) {
 // one chosen architecture, so the comparison with the configured file is exact; the plist is
 // then parsed by Foundation, as the system does.
 TEST(HelperBinary, CarriesItsInfoPlistInEveryArchitecture) {
-    const std::string configured = readFile(QKSCAN_INFO_PLIST);
-    ASSERT_FALSE(configured.empty()) << "cannot read " << QKSCAN_INFO_PLIST;
+    RecordProperty("helper", helper);
+    const std::string configured = readFile(infoPlist);
+    ASSERT_FALSE(configured.empty()) << "cannot read " << infoPlist;
 
-    const test::Outcome lipo = test::run({"/usr/bin/lipo", "-archs", QKSCAN_BINARY}, "");
+    const test::Outcome lipo = test::run({"/usr/bin/lipo", "-archs", helper}, "");
     ASSERT_EQ(lipo.status, 0) << lipo.err;
     const std::vector<std::string> architectures = words(lipo.out);
     ASSERT_FALSE(architectures.empty()) << lipo.out;
 
     for (const std::string& architecture : architectures) {
         SCOPED_TRACE(architecture);
-        const test::Outcome otool = test::run({"/usr/bin/otool", "-arch", architecture, "-s",
-                                               "__TEXT", "__info_plist", QKSCAN_BINARY},
-                                              "");
+        const test::Outcome otool = test::run(
+            {"/usr/bin/otool", "-arch", architecture, "-s", "__TEXT", "__info_plist", helper}, "");
         ASSERT_EQ(otool.status, 0) << otool.err;
         std::string embedded;
         ASSERT_TRUE(decodeSectionDump(otool.out, embedded)) << otool.out;

@@ -1,7 +1,7 @@
 // The macOS event services (platform/mac/events.mm) on real Quartz events made in this process:
 // the fields, types and flags the event filter reads, the marker it writes, copies and their
-// release, the clock, the frontmost process and the trust check. Making events needs no
-// permission, and nothing here is posted or tapped.
+// release, the clock, the frontmost process, the trust checks, and what a tap is granted. Making
+// events needs no permission, and nothing here is posted; the taps made are given up at once.
 #include <gtest/gtest.h>
 
 #import <ApplicationServices/ApplicationServices.h>
@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <unistd.h>
 
@@ -236,6 +238,76 @@ TEST(MacEvents, TrustedAnswersWithoutPrompting) {
     EXPECT_EQ(answer, static_cast<bool>(AXIsProcessTrusted()));
     EXPECT_EQ(platform::trusted(), answer);
     RecordProperty("trusted", answer ? "yes" : "no");
+}
+
+// tapPermitted asks both permissions the tap and its replays need, without prompting. Both
+// answers are recorded: where Accessibility is granted, posting should be too, or the helper would
+// give up at the first tap the system times out.
+TEST(MacEvents, TapPermittedNeedsAccessibilityAndPosting) {
+    const bool accessibility = AXIsProcessTrusted(), posting = CGPreflightPostEventAccess();
+    RecordProperty("accessibility", accessibility ? "yes" : "no");
+    RecordProperty("postEvents", posting ? "yes" : "no");
+    EXPECT_EQ(platform::tapPermitted(), accessibility && posting);
+}
+
+// A tap this test made, given up and released when it goes out of scope.
+struct MadeTap {
+    TapRef tap = nullptr;
+    std::uint64_t granted = 0;
+    explicit MadeTap(std::uint64_t asked) {
+        tap = platform::createTap(
+            asked, [](EventType, EventRef) { return Verdict::pass; }, granted);
+    }
+    ~MadeTap() {
+        if (!tap) return;
+        platform::removeTap(tap);
+        CFRelease(reinterpret_cast<CFMachPortRef>(tap));
+    }
+    MadeTap(const MadeTap&) = delete;
+    MadeTap& operator=(const MadeTap&) = delete;
+};
+
+constexpr std::uint64_t pointerMask =
+    (1ULL << types::leftMouseDown) | (1ULL << types::rightMouseDown) |
+    (1ULL << types::scrollWheel) | (1ULL << types::otherMouseDown);
+constexpr std::uint64_t keyMask = (1ULL << types::keyDown) | (1ULL << types::keyUp);
+
+// The pointer's events need no permission, so such a tap is made on every Mac, and the system's
+// list of taps reports its mask, without the keyboard's. The tap is given up at once, before
+// anything is clicked.
+TEST(MacEvents, ATapForThePointerIsGrantedWhatItAskedFor) {
+    const MadeTap made(pointerMask);
+    ASSERT_NE(made.tap, nullptr);
+    EXPECT_EQ(made.granted & pointerMask, pointerMask) << made.granted;
+    EXPECT_EQ(made.granted & keyMask, 0u) << made.granted;
+}
+
+// The helper's own mask: where this process may not tap the keyboard, the system still makes the
+// tap, for the pointer alone, and the granted mask shows it. This is the tap the session refuses.
+TEST(MacEvents, TheGrantedMaskShowsWhetherTheKeyboardWasRefused) {
+    const MadeTap made(mask);
+    RecordProperty("granted", std::to_string(made.granted));
+    ASSERT_NE(made.tap, nullptr) << "the pointer's events need no permission";
+    EXPECT_EQ(made.granted & pointerMask, pointerMask);
+    if (!AXIsProcessTrusted()) EXPECT_EQ(made.granted & keyMask, 0u) << made.granted;
+}
+
+// removeTap ends the tap for good: disabled, and its port (with its run-loop source) invalid.
+TEST(MacEvents, ARemovedTapIsDisabledAndInvalid) {
+    const MadeTap made(pointerMask);
+    ASSERT_NE(made.tap, nullptr);
+    const CFMachPortRef port = reinterpret_cast<CFMachPortRef>(made.tap);
+    EXPECT_TRUE(CGEventTapIsEnabled(port));
+    const SourceRef source = platform::attachTap(made.tap);
+    ASSERT_NE(source, nullptr);
+    const CFRunLoopSourceRef loopSource = reinterpret_cast<CFRunLoopSourceRef>(source);
+    EXPECT_TRUE(CFRunLoopSourceIsValid(loopSource));
+    platform::removeTap(made.tap);
+    EXPECT_FALSE(CGEventTapIsEnabled(port));
+    EXPECT_FALSE(CFMachPortIsValid(port));
+    EXPECT_FALSE(CFRunLoopSourceIsValid(loopSource));
+    EXPECT_FALSE(CFRunLoopContainsSource(CFRunLoopGetCurrent(), loopSource, kCFRunLoopCommonModes));
+    CFRelease(loopSource);
 }
 
 // The filter on real events, on the paths that post nothing: an ordinary key and the helper's
