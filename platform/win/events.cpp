@@ -20,6 +20,18 @@ bool trustedWithPrompt() {
     return true;
 }
 
+// Hooking and posting input need no permission on Windows, so none can be taken away.
+bool tapPermitted() {
+    return true;
+}
+
+// The clock's frequency and the window in front are read once before the hooks exist, so that
+// the first key does not wait for them.
+void prepareEventServices() {
+    uptime();
+    frontmostProcess();
+}
+
 std::int64_t readField(EventRef event, std::uint32_t field) {
     switch (field) {
     case fields::sourceUserData:

@@ -57,9 +57,14 @@ LRESULT CALLBACK onMouse(int code, WPARAM message, LPARAM data) {
     return CallNextHookEx(nullptr, code, message, data);
 }
 
-bool installHooks() {
+void removeHooks() {
     if (keyboardHook) UnhookWindowsHookEx(keyboardHook);
     if (mouseHook) UnhookWindowsHookEx(mouseHook);
+    keyboardHook = mouseHook = nullptr;
+}
+
+bool installHooks() {
+    removeHooks();
     const HINSTANCE module = GetModuleHandleW(nullptr);
     keyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, onKeyboard, module, 0);
     mouseHook = SetWindowsHookExW(WH_MOUSE_LL, onMouse, module, 0);
@@ -84,6 +89,7 @@ double hooksTimeout() {
 }
 
 constexpr UINT watchdogMilliseconds = 50;
+UINT_PTR watchdog = 0;
 double watchdogLimit = 0.3;
 double lastWatch = 0;
 
@@ -96,10 +102,17 @@ void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {
 
 } // namespace
 
-TapRef createTap(std::uint64_t, TapCallback callback) {
+// Both hooks or none: the keyboard hook sees the key types of `mask`, the mouse hook the pointer
+// types, and neither needs a permission that could leave some of them out.
+TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& granted) {
+    granted = 0;
     filter = callback;
     keyboard.setCapsLock((GetKeyState(VK_CAPITAL) & 1) != 0);
-    if (!installHooks()) return nullptr;
+    if (!installHooks()) {
+        removeHooks();
+        return nullptr;
+    }
+    granted = mask;
     return reinterpret_cast<TapRef>(&theTap);
 }
 
@@ -114,8 +127,16 @@ SourceRef attachTap(TapRef) {
     if (!win::watchFront()) return nullptr;
     watchdogLimit = hooksTimeout();
     lastWatch = uptime();
-    if (!SetTimer(nullptr, 0, watchdogMilliseconds, watch)) return nullptr;
+    watchdog = SetTimer(nullptr, 0, watchdogMilliseconds, watch);
+    if (!watchdog) return nullptr;
     return reinterpret_cast<SourceRef>(&theSource);
+}
+
+void removeTap(TapRef) {
+    if (watchdog) KillTimer(nullptr, watchdog);
+    watchdog = 0;
+    removeHooks();
+    filter = nullptr;
 }
 
 } // namespace qk::platform
