@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/live/record_text.h"
 #include "tests/live/win/cases.h"
 #include "tests/live/win/child.h"
 #include "tests/live/win/keyboard.h"
@@ -42,30 +43,6 @@ double now() {
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string unescaped(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            out += text[++i] == 'n' ? '\n' : text[i];
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 bool startWindow(Window& window, const std::string& program, int left, std::string& error) {
     if (!window.process.start(L"\"" + widen(program) + L"\" " + std::to_wstring(left) + L" 60",
                               Child::Input::pipe, error))
@@ -87,7 +64,7 @@ std::string receivedBy(Window& window, bool& ok) {
     window.process.writeLine("received");
     const std::string line = window.process.waitForLine("received", startSeconds);
     ok = !line.empty();
-    return line.size() > 9 ? unescaped(line.substr(9)) : std::string();
+    return line.size() > 9 ? unescapedRecord(line.substr(9)) : std::string();
 }
 
 // Waits until the window's record satisfies `done`; returns the last record seen.
@@ -274,7 +251,7 @@ private:
             }
             const std::string expected = expectedFor(*window);
             std::printf("%s window: expected %s, received %s\n", window->name.c_str(),
-                        quoted(expected).c_str(), quoted(record).c_str());
+                        shownRecord(expected).c_str(), shownRecord(record).c_str());
             if (record != expected)
                 fail("the " + window->name + " window received the wrong input");
         }

@@ -21,6 +21,8 @@
 #endif
 #include <windows.h>
 
+#include "tests/live/record_text.h"
+
 namespace {
 
 constexpr UINT commandMessage = WM_APP + 1; // wParam: the command
@@ -66,20 +68,6 @@ void reply(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 LRESULT CALLBACK editMessages(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
     case WM_CHAR:
@@ -112,7 +100,7 @@ LRESULT CALLBACK windowMessages(HWND window, UINT message, WPARAM w, LPARAM l) {
         return 0;
     case commandMessage:
         if (w == front) bringToFront();
-        if (w == received) reply("received " + escaped(record));
+        if (w == received) reply("received " + qk::live::escapedRecord(record));
         if (w == quit) DestroyWindow(window);
         return 0;
     case WM_DESTROY:

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/live/record_text.h"
 #include "tests/mac/live/cases.h"
 #include "tests/mac/live/child.h"
 #include "tests/mac/live/input.h"
@@ -66,25 +67,6 @@ std::vector<Case> allCases() {
         if (!readCases(table, cases, error)) tablesError += error + "\n";
     }
     return cases;
-}
-
-std::string unescaped(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            out += text[++i] == 'n' ? '\n' : text[i];
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string shown(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out + "\"";
 }
 
 std::string messageLine(const std::string& event) {
@@ -333,7 +315,7 @@ private:
     std::optional<std::string> receivedBy(Window& window) {
         const std::string line = ask(window, "received");
         if (line.rfind("received ", 0) != 0) return std::nullopt;
-        return unescaped(line.substr(9));
+        return unescapedRecord(line.substr(9));
     }
 
     template <typename Done> std::string waitForRecord(Window& window, Done done) {
@@ -356,14 +338,14 @@ private:
                     window, [](const std::string& r) { return !r.empty() && r.back() == 'z'; });
                 if (record.empty() || record.back() != 'z') {
                     ADD_FAILURE() << "a key typed into the " << window.name
-                                  << " window never arrived: " << shown(record);
+                                  << " window never arrived: " << shownRecord(record);
                     continue;
                 }
                 record.pop_back();
             } else {
                 record = receivedBy(window).value_or("(no answer)");
             }
-            EXPECT_EQ(shown(record), shown(expectedFor(window)))
+            EXPECT_EQ(shownRecord(record), shownRecord(expectedFor(window)))
                 << "what the " << window.name << " window received";
         }
     }

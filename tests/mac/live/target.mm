@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/live/record_text.h"
+
 namespace {
 
 bool panelMode = false;
@@ -36,20 +38,6 @@ void reply(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 void recordCharacters(NSString* characters) {
@@ -134,7 +122,7 @@ void handle(const std::string& command) {
         reply(std::string("state ") + (NSApp.isActive ? "1" : "0") + " " +
               (window.isKeyWindow ? "1" : "0"));
     } else if (command == "received") {
-        reply("received " + escaped(record));
+        reply("received " + qk::live::escapedRecord(record));
     } else if (command == "quit") {
         reply("quit");
         std::exit(0);
