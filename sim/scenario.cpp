@@ -37,9 +37,7 @@ bool readStepObject(ondemand::object object, bool needAt, Step& step, Problem& p
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
-        if (!readMember(field, name, value, problem)) return false;
-        if (name != "note" && !members.first(name))
-            return problem.set(quoted(name, " appears twice"));
+        if (!readMember(field, members, name, value, problem)) return false;
         std::int64_t number = 0;
         if (name == "at") {
             if (auto code = value.get_double().get(step.at))
@@ -175,9 +173,7 @@ bool readMembers(ondemand::document& document, padded_string_view json, Scenario
     for (auto field : object) {
         std::string_view name;
         ondemand::value value;
-        if (!readMember(field, name, value, problem)) return false;
-        if (name != "note" && !members.first(name))
-            return problem.set(quoted(name, " appears twice"));
+        if (!readMember(field, members, name, value, problem)) return false;
         std::int64_t number = 0;
         if (name == "trusted") {
             if (!readBool(value, name, scenario.trusted, problem)) return false;

@@ -30,10 +30,11 @@ std::string quoted(std::string_view name, std::string_view what) {
     return text;
 }
 
-bool readMember(simdjson_result<ondemand::field>& field, std::string_view& name,
+bool readMember(simdjson_result<ondemand::field>& field, Members& members, std::string_view& name,
                 ondemand::value& value, Problem& problem) {
     if (auto code = field.unescaped_key().get(name))
         return problem.set("malformed member name", code);
+    if (name != "note" && !members.first(name)) return problem.set(quoted(name, " appears twice"));
     if (auto code = field.value().get(value)) return problem.set("malformed value", code);
     // Before any reader takes a malformed value (-, tru, NaN) for one of the wrong type.
     if (auto code = scalarSyntax(value))

@@ -43,7 +43,7 @@ struct Problem {
 std::string quoted(std::string_view name, std::string_view what);
 
 // The members of one object read so far, so that a member given twice is refused rather than one
-// of the two silently winning. Comments ("note") may repeat; the caller leaves them out.
+// of the two silently winning. Comments ("note") may repeat.
 class Members {
 public:
     // False if `name` was seen before.
@@ -53,9 +53,10 @@ private:
     std::vector<std::string> seen;
 };
 
+// Reads the next member's name and value, refusing a name `members` has seen (but "note").
+bool readMember(simdjson::simdjson_result<simdjson::ondemand::field>& field, Members& members,
+                std::string_view& name, simdjson::ondemand::value& value, Problem& problem);
 // Each reads one value into `out`, or returns false with the problem set.
-bool readMember(simdjson::simdjson_result<simdjson::ondemand::field>& field, std::string_view& name,
-                simdjson::ondemand::value& value, Problem& problem);
 bool readInteger(simdjson::ondemand::value value, std::string_view name, std::int64_t low,
                  std::int64_t high, std::int64_t& out, Problem& problem);
 bool readBool(simdjson::ondemand::value value, std::string_view name, bool& out, Problem& problem);
