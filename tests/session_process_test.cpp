@@ -81,12 +81,7 @@ public:
                              records[0], records[1]})
             if (fd > 4) posix_spawn_file_actions_addclose(&actions, fd);
         posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        qk::test::initChildAttributes(attributes);
         char* argv[] = {const_cast<char*>(binary), nullptr};
         EXPECT_EQ(posix_spawn(&pid, binary, &actions, &attributes, argv, environ), 0);
         posix_spawnattr_destroy(&attributes);

@@ -12,6 +12,15 @@ extern char** environ;
 
 namespace qk::test {
 
+void initChildAttributes(posix_spawnattr_t& attributes) {
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+}
+
 Outcome run(const std::vector<std::string>& arguments, const std::string& input,
             const Streams& streams) {
     int in[2], out[2], err[2], unread[2] = {-1, -1};
@@ -45,12 +54,7 @@ Outcome run(const std::vector<std::string>& arguments, const std::string& input,
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    initChildAttributes(attributes);
     pid_t pid = 0;
     const int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);

@@ -2,6 +2,7 @@
 // its standard output and standard error, and reports how it ended.
 #pragma once
 
+#include <spawn.h>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct Streams {
     bool outputClosed = false; // the child starts with standard output closed
     bool outputUnread = false; // standard output is a pipe whose reader has already gone
 };
+
+// Initialises spawn attributes that start a child with SIGPIPE at its default action, as a shell
+// or a parent application would start it, whatever this process does with the signal. The caller
+// destroys them with posix_spawnattr_destroy.
+void initChildAttributes(posix_spawnattr_t& attributes);
 
 // Runs `program` with `arguments` (argument 0 included), writes `input` to its standard input and
 // closes it, and waits for it to end. The child starts with SIGPIPE at its default action, as a
