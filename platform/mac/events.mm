@@ -69,7 +69,7 @@ TapRef createTap(std::uint64_t mask, TapCallback callback, std::uint64_t& grante
     CFMachPortRef port =
         CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                          static_cast<CGEventMask>(mask), tapCallback, NULL);
-    granted = port ? grantedEvents(kCGEventTapOptionDefault) : 0;
+    granted = port ? grantedEvents(kCGEventTapOptionDefault, mask) : 0;
     return reinterpret_cast<TapRef>(port);
 }
 

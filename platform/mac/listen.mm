@@ -39,7 +39,7 @@ TapRef createListenTap(std::uint64_t mask, TapCallback callback, std::uint64_t& 
     CFMachPortRef port =
         CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
                          static_cast<CGEventMask>(mask), listenCallback, NULL);
-    granted = port ? grantedEvents(kCGEventTapOptionListenOnly) : 0;
+    granted = port ? grantedEvents(kCGEventTapOptionListenOnly, mask) : 0;
     return reinterpret_cast<TapRef>(port);
 }
 

@@ -7,6 +7,7 @@
 #import <ApplicationServices/ApplicationServices.h>
 #import <Foundation/Foundation.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string>
 #include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 #include "intercept/event_filter.h"
 #include "intercept/hold_buffer.h"
@@ -280,6 +282,27 @@ TEST(MacEvents, ATapForThePointerIsGrantedWhatItAskedFor) {
     ASSERT_NE(made.tap, nullptr);
     EXPECT_EQ(made.granted & pointerMask, pointerMask) << made.granted;
     EXPECT_EQ(made.granted & keyMask, 0u) << made.granted;
+}
+
+// The system lists a new tap at once, with the types it got: what tells the helper that a tap was
+// refused the keyboard. (Were it not listed, the helper would take the tap as made, as it did
+// before it asked the list, and this test would show that the check does nothing on this Mac.)
+TEST(MacEvents, ANewTapIsListedAtOnceWithItsEvents) {
+    const MadeTap made(pointerMask);
+    ASSERT_NE(made.tap, nullptr);
+    std::uint32_t count = 0;
+    ASSERT_EQ(CGGetEventTapList(0, nullptr, &count), kCGErrorSuccess);
+    std::vector<CGEventTapInformation> taps(count + 16);
+    ASSERT_EQ(CGGetEventTapList(static_cast<std::uint32_t>(taps.size()), taps.data(), &count),
+              kCGErrorSuccess);
+    taps.resize(std::min<std::size_t>(count, taps.size()));
+    const auto own = std::find_if(taps.begin(), taps.end(), [](const CGEventTapInformation& tap) {
+        return tap.tappingProcess == getpid() && tap.options == kCGEventTapOptionDefault &&
+               tap.tapPoint == kCGSessionEventTap;
+    });
+    ASSERT_NE(own, taps.end()) << "the new tap is not in the system's list of taps";
+    EXPECT_EQ(own->eventsOfInterest & pointerMask, pointerMask) << own->eventsOfInterest;
+    EXPECT_EQ(own->eventsOfInterest & keyMask, 0u) << own->eventsOfInterest;
 }
 
 // The helper's own mask: where this process may not tap the keyboard, the system still makes the
