@@ -62,7 +62,8 @@ std::string tablesError; // why the tables could not be read, if they could not
 
 std::vector<Case> allCases() {
     std::vector<Case> cases;
-    for (const char* table : {QKSCAN_LIVE_CASES, QKSCAN_MAC_LIVE_CASES}) {
+    for (const char* table : {QKSCAN_SOURCE_DIR "/tests/live/cases.json",
+                              QKSCAN_SOURCE_DIR "/tests/mac/live/cases.json"}) {
         std::string error;
         if (!readCases(table, cases, error)) tablesError += error + "\n";
     }
